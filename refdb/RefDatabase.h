@@ -1,0 +1,141 @@
+// File: RefDatabase.h
+//
+// The reference workspace database: an in-process implementation of every
+// database interface the label-structure component calls, for tests, tools
+// and benchmarks. Depends only on the interface headers and the platform.
+//
+// Example:
+//   refdb::RefDatabase db;
+//   STOBJECTID project = db.NewProject(u"Project");
+//   CKX9ComFuncLabelStructure labels(db.Workspace());
+//   labels.Initialize(project);
+//   db.Faults().Set("Workspace.GetChildIDByType", {/*status*/ 5, /*detail*/ 77});
+//
+// Object tree. A project object holds, as NewProject makes it: the classic
+// collection of GVLs (13) and of SDTs (17), the high-capacity collections
+// (0xA2000014, 0xA2000015) and the generic-data object (2). A classic GVL
+// (14) gets its variable collection (15) with its first element; an SDT (18)
+// its member collection (19). GVLs and SDTs created under the high-capacity
+// collections keep their elements as rows.
+//
+// Object IDs. Keys are unique and lookups hash-based. Classic variables and
+// members get type-carrying IDs (top byte of the key 0xFF, low word the type
+// code). High-capacity GVLs have word 0 = 0, word 1 = 0xE0030000 and word 3
+// = their number; high-capacity SDTs word 1 = 0xE0300000.
+//
+// Failure injection. Every operation has a name "<Interface>.<Operation>",
+// the interface named without its IVNDataABS_ prefix, e.g.
+// "Workspace.GetObjectName", "Variable.GetComment", "LabelService.GetBlock",
+// "HighCapacityGlobalVariable.GetRows", "HighCapacityStructure.SetRows",
+// "GenericData.GetGenericData", "Storage.Flush", "DeviceConversion.ConvertLabels".
+// A fault makes the operation return `status` and store `detail` without
+// doing anything.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/kx9platform.h"
+#include "workspace/VNDataABS.h"
+
+namespace refdb {
+
+struct Fault {
+  HRESULT status = -1;  // returned by the failing call
+  LONG detail = 0;      // stored in *detail
+  int nth = 1;          // first failing call, counted from Set (1 = the next call)
+  int times = 1;        // how many calls fail from there; -1 = every call from then on
+};
+
+class FaultTable {
+ public:
+  // Arms a fault for the operation `op` (replacing an armed one).
+  void Set(const std::string& op, const Fault& fault);
+  // Fails every call of `op` from now on.
+  void Always(const std::string& op, HRESULT status, LONG detail = 0) { Set(op, Fault{status, detail, 1, -1}); }
+  void Clear(const std::string& op);
+  void ClearAll();
+  // Number of calls of `op` since the database was made (or ResetCounts).
+  long Calls(const std::string& op) const;
+  long TotalCalls() const;
+  void ResetCounts();
+
+  // Called by every operation: counts the call and, when a fault fires,
+  // stores its detail and returns true with its status in *status.
+  bool Hit(const char* op, HRESULT* status, LONG* detail);
+
+ private:
+  struct Armed {
+    Fault fault;
+    long seen = 0;
+  };
+  std::map<std::string, Armed, std::less<>> m_armed;
+  std::map<std::string, long, std::less<>> m_calls;
+  long m_total = 0;
+};
+
+struct ProjectOptions {
+  bool classicCollections = true;        // 13 and 17
+  bool highCapacityCollections = true;   // 0xA2000014 and 0xA2000015
+  bool genericData = true;               // 2
+};
+
+class RefDatabaseImpl;
+
+class RefDatabase {
+ public:
+  RefDatabase();
+  ~RefDatabase();
+  RefDatabase(const RefDatabase&) = delete;
+  RefDatabase& operator=(const RefDatabase&) = delete;
+
+  // The workspace interface; lives as long as this object.
+  IVNDataABS_Workspace* Workspace();
+
+  // A new project object (type 1) with the collections of `options`.
+  STOBJECTID NewProject(const std::u16string& name, const ProjectOptions& options = {});
+
+  FaultTable& Faults();
+
+  // Makes `id` (or every object of `type`) answer QueryInterface for `iid`
+  // with E_NOINTERFACE.
+  void WithholdInterface(const STOBJECTID& id, const IID& iid);
+  void WithholdInterfaceForType(LONG type, const IID& iid);
+  // Makes the label service withhold `iid` (e.g. IVNDataABS_DeviceConversion).
+  void WithholdServiceInterface(const IID& iid);
+
+  // --- read-back for tests ---------------------------------------------------
+  bool Exists(const STOBJECTID& id) const;
+  long ObjectCount() const;
+  bool LastUpdateTime(const STOBJECTID& id, SYSTEMTIME* time) const;  // false: never stamped
+  // What IVNDataABS_VariableDataType received (false: nothing set).
+  bool TypeCode(const STOBJECTID& id, LONG* code) const;
+  bool TypeName(const STOBJECTID& id, std::u16string* name) const;
+  bool StructDefineID(const STOBJECTID& id, STOBJECTID* structId) const;
+  // The label service block of a project (empty when cleared).
+  std::vector<BYTE> ServiceBlock(const STOBJECTID& project) const;
+  void SetServiceBlock(const STOBJECTID& project, const std::vector<BYTE>& block);
+  // Overrides what GetBlockSize reports (unset: the real size).
+  void SetReportedBlockSize(const STOBJECTID& project, LONGLONG size);
+  // Number of Flush calls on the project's high-capacity GVL collection.
+  long FlushCount(const STOBJECTID& project) const;
+  // References handed out by QueryInterface and not yet released.
+  long OutstandingReferences() const;
+
+  // --- persistence --------------------------------------------------------
+  // Writes the whole database (every project) to `path`; false on I/O error.
+  bool SaveToFile(const std::string& path) const;
+  // Replaces the content with the database saved at `path`.
+  bool LoadFromFile(const std::string& path);
+  // The projects, in creation order.
+  std::vector<STOBJECTID> Projects() const;
+
+  RefDatabaseImpl& Impl() { return *m_impl; }
+
+ private:
+  std::unique_ptr<RefDatabaseImpl> m_impl;
+};
+
+}  // namespace refdb
