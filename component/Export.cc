@@ -1,0 +1,174 @@
+// File: Export.cc
+//
+// Label export: gathering every SDT and GVL of the project object into label
+// records (GetAllDataMain, GetAllDataType) and wrapping their image into the
+// export envelope (GetAllData).
+//
+// Envelope, little-endian: B (4 bytes, the service block's own length,
+// counting itself) | the rest of the service block | 104 settings bytes |
+// the label image. One extra 0 byte follows an image and is not counted.
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "component/KX9ComFuncLabelStructure.h"
+
+namespace {
+
+// The block that stands in for a service block that cannot be had: just
+// its own length, 4.
+constexpr LONG kSubstituteBlockSize = 4;
+constexpr LONG kSettingsSize = static_cast<LONG>(sizeof(_STKX9AUTODEVSET));
+// Largest service block the high-capacity series accepts.
+constexpr LONGLONG kMaxBlockSizeX = 0x80000000LL;
+
+BYTE* MakeSubstituteBlock() {
+  auto* p = static_cast<BYTE*>(CoTaskMemAlloc(kSubstituteBlockSize));
+  if (p != nullptr) {
+    p[0] = static_cast<BYTE>(kSubstituteBlockSize);
+    p[1] = p[2] = p[3] = 0;
+  }
+  return p;
+}
+
+// Frees what GetAllData holds on every way out, exceptions included: the
+// service block (task memory) and the record array, unless the image writer
+// already took the array over.
+struct ExportResources {
+  BYTE* block = nullptr;
+  _STKX9LABELSTRUCTURE* records = nullptr;
+  ~ExportResources() {
+    CoTaskMemFree(block);
+    delete[] records;
+  }
+};
+
+}  // namespace
+
+ULONG CKX9ComFuncLabelStructure::GetAllData(BYTE** ppData, LONG* pSize, const _STKX9AUTODEVSET& stAutoDevSet) {
+  if (m_pWorkspace == nullptr) return KX9_ERR_NO_WORKSPACE;
+  if (m_stObjectID.IsNull()) return KX9_ERR_NOT_INIT;
+  if (ppData == nullptr || pSize == nullptr) return KX9_ERR_ARG;
+  *ppData = nullptr;
+  *pSize = 0;
+
+  // Counting pass.
+  LONG lCount = 0;
+  ULONG ulResult = GetAllDataMain(&lCount, nullptr);
+  if (ulResult != KX9_OK) return ulResult;
+
+  ExportResources res;
+  LONG lBlockSize = 0;
+  if (lCount <= 0) {
+    // Nothing to export: the label service is not consulted.
+    res.block = MakeSubstituteBlock();
+    if (res.block == nullptr) return KX9_ERR_ALLOC;
+    lBlockSize = kSubstituteBlockSize;
+  } else {
+    res.records = new (std::nothrow) _STKX9LABELSTRUCTURE[static_cast<std::size_t>(lCount)];
+    if (res.records == nullptr) return KX9_ERR_ALLOC;
+
+    // Filling pass, into the records the counting pass sized.
+    LONG lFilled = 0;
+    ulResult = GetAllDataMain(&lFilled, res.records);
+    if (ulResult != KX9_OK) return ulResult;
+
+    LONG lDetail = 0;
+    IVNDataABS_LabelService* pService = nullptr;  // borrowed
+    HRESULT hr = m_pWorkspace->GetServiceObject(m_stObjectID, VN_SERVICE_LABEL, &pService, &lDetail);
+    if (hr < 0) return static_cast<ULONG>(lDetail);
+
+    if (_isXSeriesCPU() == 1) {
+      LONGLONG llSize = 0;
+      lDetail = 0;
+      if (pService == nullptr || pService->GetBlockSize(&llSize, &lDetail) < 0 || llSize > kMaxBlockSizeX)
+        return KX9_ERR_ALLOC;
+    }
+
+    lDetail = 0;
+    hr = pService != nullptr ? pService->GetBlock(&lBlockSize, &res.block, &lDetail) : E_POINTER;
+    if (hr != S_OK || lBlockSize < 1 || res.block == nullptr) {
+      CoTaskMemFree(res.block);
+      res.block = MakeSubstituteBlock();
+      if (res.block == nullptr) return KX9_ERR_ALLOC;
+      lBlockSize = kSubstituteBlockSize;
+    }
+  }
+
+  // A size output beyond 32 bits cannot be reported: such an envelope is as
+  // impossible to make as a failed allocation.
+  if (lBlockSize > LONG_MAX - kSettingsSize) return KX9_ERR_ALLOC;
+  const LONG lHeaderSize = lBlockSize + kSettingsSize;
+  *pSize = lHeaderSize;
+
+  BYTE* pBuffer = nullptr;
+  if (res.records != nullptr) {
+    // The writer destroys the records and clears res.records on success.
+    LONG lImage = WriteBinaryData(lCount, res.records, pBuffer, lHeaderSize);
+    *ppData = pBuffer;
+    if (lImage < 0) return KX9_ERR_ALLOC;
+    if (lImage > 0 && pBuffer != nullptr) {
+      if (lImage > LONG_MAX - lHeaderSize) {
+        delete[] pBuffer;
+        *ppData = nullptr;
+        return KX9_ERR_ALLOC;
+      }
+      *pSize += lImage;
+    } else {
+      // Records that yield no line leave nothing but the envelope.
+      delete[] pBuffer;
+      *ppData = pBuffer = nullptr;
+    }
+  }
+  if (pBuffer == nullptr) {
+    pBuffer = new (std::nothrow) BYTE[static_cast<std::size_t>(lHeaderSize)];
+    if (pBuffer == nullptr) return KX9_ERR_ALLOC;
+    *ppData = pBuffer;
+  }
+
+  std::memcpy(pBuffer, res.block, static_cast<std::size_t>(lBlockSize));
+  std::memcpy(pBuffer + lBlockSize, stAutoDevSet.bytes, sizeof(stAutoDevSet.bytes));
+  return KX9_OK;
+}
+
+ULONG CKX9ComFuncLabelStructure::GetAllDataMain(LONG* pCount, _STKX9LABELSTRUCTURE* pData) {
+  if (pCount == nullptr) return KX9_ERR_ARG;
+  *pCount = 0;
+  ULONG ulResult = GetAllDataType(KX9_DATATYPE_SDT, pCount, pData);
+  if (ulResult == KX9_OK) ulResult = GetAllDataType(KX9_DATATYPE_GVL, pCount, pData);
+  return ulResult;
+}
+
+ULONG CKX9ComFuncLabelStructure::GetAllDataType(LONG lType, LONG* pCount, _STKX9LABELSTRUCTURE* pData) {
+  if (pCount == nullptr) return KX9_ERR_ARG;
+  if (m_pWorkspace == nullptr) return KX9_ERR_NO_WORKSPACE;
+
+  const LONG lParentType = GetParentCollectionType(lType);
+  STOBJECTID stParentID = STOBJECTID::Null();
+  LONG lDetail = 0;
+  if (m_pWorkspace->GetChildIDByType(m_stObjectID, lParentType, &stParentID, &lDetail) != S_OK) return KX9_ERR_DB;
+
+  LONG lChildren = 0;
+  STOBJECTID* pRawIDs = nullptr;
+  ULONG ulResult = GetCollectionList(stParentID, lChildren, &pRawIDs);
+  std::unique_ptr<STOBJECTID[]> pIDs(pRawIDs);
+  if (ulResult != KX9_OK) return ulResult;
+
+  if (lChildren > 0 && pData != nullptr) {
+    _STKX9LABELSTRUCTURE* pFirst = pData + *pCount;
+    for (LONG i = 0; i < lChildren; ++i) {
+      _STKX9LABELSTRUCTURE& stRecord = pFirst[i];
+      if (GetVariableName(pIDs[static_cast<std::size_t>(i)], stRecord.name) != KX9_OK) {
+        ulResult = KX9_ERR_DB;
+        break;
+      }
+      stRecord.DeleteElements();
+      stRecord.dataType = lType;
+      ulResult = GetDataElement(pIDs[static_cast<std::size_t>(i)], stRecord.elements);
+      if (ulResult != KX9_OK) break;
+    }
+  }
+  if (lChildren > 0) *pCount += lChildren;
+  return ulResult;
+}
