@@ -1,0 +1,351 @@
+// File: Demo.cc
+//
+// The sample project and the round trips of `kx9label demo`.
+#include "tools/Demo.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "tools/LabelTool.h"
+
+namespace kx9tool {
+
+namespace {
+
+using Series = CKX9ComFuncLabelStructure::KX9LabelCPUSeries;
+
+// --- sample records ----------------------------------------------------------
+
+_STKX9LABELSTRUCTURESDTDATA* Member(ULONG lineNo, const char16_t* name, const char16_t* type, const char16_t* init,
+                                    const char16_t* comment) {
+  auto* m = new _STKX9LABELSTRUCTURESDTDATA();
+  m->lineNo = lineNo;
+  m->name = name;
+  m->dataTypeName = type;
+  m->initData = init;
+  m->comments[0] = comment;
+  return m;
+}
+
+_STKX9LABELSTRUCTUREGVLDATA* Variable(ULONG lineNo, const char16_t* name, const char16_t* type,
+                                      const char16_t* device, const char16_t* comment) {
+  auto* v = new _STKX9LABELSTRUCTUREGVLDATA();
+  v->lineNo = lineNo;
+  v->name = name;
+  v->dataTypeName = type;
+  v->comments[0] = comment;
+  v->devices.Add(_STKX9LABELSTRUCTUREGVLDEVICE{CString(device), CString()});
+  return v;
+}
+
+void MakeSystemLabel(_STKX9LABELSTRUCTUREGVLDATA* v, LONG id, LONG status, WORD attribute, LONG dataType,
+                     WORD dataSize, const char16_t* localName) {
+  _STKX9SYSTEMLABELDATA& s = v->systemLabel;
+  s.ID = id;
+  s.name = v->name;
+  s.programName = u"MAIN";
+  s.CPUID = 1;
+  s.attribute = attribute;
+  s.status = status;
+  s.projectID = 7;
+  s.listID = 3;
+  s.dataType = dataType;
+  s.dataSize = dataSize;
+  s.localName = localName;
+}
+
+// Two SDTs and two GVLs; texts with commas, backslashes, CR LF and
+// characters beyond ASCII (all within code page 1252, so that the standard
+// series keeps them). The X series adds text only UTF-16 holds and an empty
+// list.
+LabelSet SampleData(bool wideText) {
+  LabelSet set(wideText ? 5 : 4);
+  _STKX9LABELSTRUCTURE* d = set.Data();
+
+  d[0].dataType = KX9_DATATYPE_SDT;
+  d[0].name = u"Axis";
+  d[0].elements.Add(Member(1, u"Position", u"DINT", u"0", u"Position, in \u00b5m"));
+  d[0].elements.Add(Member(2, u"Velocity", u"LREAL", u"0.0", u"Limit: C:\\axis\\vmax"));
+  d[0].elements.Add(Member(3, u"Enabled", u"BOOL", u"FALSE", u"Line 1\r\nLine 2"));
+
+  d[1].dataType = KX9_DATATYPE_SDT;
+  d[1].name = u"Point";
+  d[1].elements.Add(Member(1, u"x", u"DINT", u"", u"X, in mm"));
+  d[1].elements.Add(Member(2, u"y", u"DINT", u"", u"Y, in mm"));
+
+  d[2].dataType = KX9_DATATYPE_GVL;
+  d[2].name = u"Global";
+  auto* speed = Variable(1, u"Speed", u"INT", u"D100", u"motor speed, rpm");
+  speed->initData = u"1500";
+  speed->remark = u"ends in a backslash\\";
+  d[2].elements.Add(speed);
+  auto* temp = Variable(2, u"Temperatur", u"FLOAT", u"D200", u"Temperatur in \u00b0C, \u00dcberwachung");
+  temp->classKeyword = 1;
+  temp->initData = u"20.5";
+  d[2].elements.Add(temp);
+  auto* axis = new _STKX9LABELSTRUCTUREGVLDATA();
+  axis->lineNo = 3;
+  axis->name = u"Axis1";
+  axis->dataTypeName = u"Axis";
+  axis->structType = 1;
+  axis->comments[0] = wideText ? u"\u8ef8 1 (\u56de\u8ee2)" : u"axis 1, main";
+  for (const char16_t* dev : {u"D300", u"D302", u"M10"})
+    axis->devices.Add(_STKX9LABELSTRUCTUREGVLDEVICE{CString(dev), CString(u"U0")});
+  d[2].elements.Add(axis);
+  auto* buffer = Variable(4, u"Buffer", u"WORD", u"D1000", u"ten words");
+  buffer->arraySizes.Add(_STARRAYSIZEINFO{0, 9});
+  buffer->exAccess = u"1";
+  d[2].elements.Add(buffer);
+
+  d[3].dataType = KX9_DATATYPE_GVL;
+  d[3].name = u"System";
+  auto* sm400 = Variable(1, u"AlwaysOn", u"BOOL", u"SM400", u"always ON");
+  MakeSystemLabel(sm400, 1001, 2, 3, 1, 1, u"Immer EIN");
+  d[3].elements.Add(sm400);
+  auto* sd200 = Variable(2, u"ClockData", u"WORD", u"SD200", u"clock, year");
+  MakeSystemLabel(sd200, 1002, 5, 1, 4, 1, u"Uhr");
+  d[3].elements.Add(sd200);
+  auto* sx = Variable(3, u"ScanTime", u"DWORD", u"SD520", u"scan time \\ 0.1 ms");
+  MakeSystemLabel(sx, 1003, 4, 0, 5, 2, u"Zykluszeit");
+  d[3].elements.Add(sx);
+  d[3].elements.Add(Variable(4, u"Plain", u"INT", u"D10", u"no system label"));
+
+  if (wideText) {
+    // Only rows can hold a list without variables: a classic list gets its
+    // variable collection with its first variable.
+    d[4].dataType = KX9_DATATYPE_GVL;
+    d[4].name = u"Empty";
+  }
+  return set;
+}
+
+std::vector<BYTE> SampleServiceBlock() {
+  const char tag[] = "KX9-SERVICE-BLOCK";
+  std::vector<BYTE> block(4 + sizeof tag - 1);
+  block[0] = static_cast<BYTE>(block.size());
+  std::memcpy(block.data() + 4, tag, sizeof tag - 1);
+  return block;
+}
+
+_STKX9AUTODEVSET SampleSettings() {
+  _STKX9AUTODEVSET s{};
+  for (std::size_t i = 0; i < sizeof s.bytes; ++i) s.bytes[i] = static_cast<BYTE>(i * 7 + 1);
+  return s;
+}
+
+// --- output helpers ------------------------------------------------------------
+
+std::string Show(const CString& s) {
+  std::string out;
+  for (char c : ToUtf8(s.Str())) {
+    if (c == '\r')
+      out += "\\r";
+    else if (c == '\n')
+      out += "\\n";
+    else
+      out += c;
+  }
+  return out;
+}
+
+std::string Hex(ULONGLONG v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(v));
+  return buf;
+}
+
+void PrintTree(std::ostream& out, const _STKX9LABELSTRUCTURE* data, LONG count) {
+  for (LONG i = 0; i < count; ++i) {
+    const _STKX9LABELSTRUCTURE& d = data[i];
+    const bool sdt = d.dataType == KX9_DATATYPE_SDT;
+    out << "  " << (sdt ? "SDT " : "GVL ") << Show(d.name) << " (" << d.elements.GetSize()
+        << (sdt ? " members)\n" : " variables)\n");
+    for (int k = 0; k < d.elements.GetSize(); ++k) {
+      if (sdt) {
+        const auto* m = static_cast<const _STKX9LABELSTRUCTURESDTDATA*>(d.elements[k]);
+        out << "    " << m->lineNo << " " << Show(m->name) << " : " << Show(m->dataTypeName);
+        if (!m->initData.IsEmpty()) out << " := " << Show(m->initData);
+        out << "   // " << Show(m->comments[0]) << "\n";
+        continue;
+      }
+      const auto* v = static_cast<const _STKX9LABELSTRUCTUREGVLDATA*>(d.elements[k]);
+      out << "    " << v->lineNo << " " << Show(v->name) << " : " << Show(v->dataTypeName);
+      for (int a = 0; a < v->arraySizes.GetSize(); ++a)
+        out << " [" << v->arraySizes[a].value1 << ".." << v->arraySizes[a].value2 << "]";
+      if (!v->initData.IsEmpty()) out << " := " << Show(v->initData);
+      if (v->devices.GetSize() > 0) {
+        out << "  @";
+        for (int x = 0; x < v->devices.GetSize(); ++x)
+          out << (x ? ", " : " ") << Show(v->devices[x].device)
+              << (v->devices[x].deviceExtra.IsEmpty() ? "" : "/" + Show(v->devices[x].deviceExtra));
+      }
+      out << "   // " << Show(v->comments[0]);
+      if (v->systemLabel.status != 0)
+        out << "   [system label " << v->systemLabel.ID << ", status " << v->systemLabel.status << ", "
+            << Show(v->systemLabel.localName) << "]";
+      out << "\n";
+    }
+  }
+}
+
+// Every datum of the project as the component gathers it.
+LabelSet Gather(CLabelToolComponent& c, ULONG& result) {
+  LONG count = 0;
+  result = c.GetAllDataMain(&count, nullptr);
+  LabelSet set(result == KX9_OK ? count : 0);
+  if (result == KX9_OK && count > 0) {
+    LONG filled = 0;
+    result = c.GetAllDataMain(&filled, set.Data());
+  }
+  return set;
+}
+
+std::vector<BYTE> Export(CLabelToolComponent& c, const _STKX9AUTODEVSET& settings, ULONG& result) {
+  BYTE* data = nullptr;
+  LONG size = 0;
+  result = c.GetAllData(&data, &size, settings);
+  std::unique_ptr<BYTE[]> owned(data);
+  if (result != KX9_OK || data == nullptr) return {};
+  return std::vector<BYTE>(data, data + size);
+}
+
+struct Project {
+  refdb::RefDatabase db;
+  STOBJECTID id;
+  CLabelToolComponent component;
+  Project(const char16_t* name, Series series) : id(db.NewProject(name)), component(db.Workspace()) {
+    component.Initialize(id);
+    component.SetCPUSeries(series);
+    component.SetMode(CKX9ComFuncLabelStructure::KX9LabelModeNormal);
+  }
+};
+
+// One series: build, show, look up, export, decode, import, export again.
+// Returns true when the second export equals the first.
+bool RoundTrip(std::ostream& out, const std::string& dir, Series series, const char* tag) {
+  const bool x = series == CKX9ComFuncLabelStructure::KX9LabelCPUSeriesX;
+  out << "== " << tag << " series (CPU series " << static_cast<LONG>(series) << ", image text "
+      << (series == CKX9ComFuncLabelStructure::KX9LabelCPUSeriesStandard
+              ? "code page " + std::to_string(GetThreadAnsiCodePage())
+              : std::string("UTF-16LE"))
+      << ") ==\n";
+
+  Project source(u"Demo", series);
+  LabelSet sample = SampleData(x);
+  ULONG r = source.component.CreateAllData(sample.Count(), sample.Data());
+  if (r != KX9_OK) {
+    out << "building the sample project failed: " << r << "\n";
+    return false;
+  }
+  const std::vector<BYTE> block = SampleServiceBlock();
+  source.db.SetServiceBlock(source.id, block);
+  const std::vector<BYTE> generic = {'G', 'E', 'N', 0x00, 0x01, 0xFE, 0xFF};
+  WriteGenericData(source.db, source.id, generic);
+
+  LabelSet tree = Gather(source.component, r);
+  out << "project \"Demo\": " << tree.Count() << " data (gathered with result " << r << ")\n";
+  PrintTree(out, tree.Data(), tree.Count());
+
+  out << "lookups:\n";
+  for (const char16_t* name : {u"Axis", u"Point", u"axis"}) {
+    STOBJECTID id = STOBJECTID::Null();
+    ULONG found = source.component.GetStructDataID(CString(name), id);
+    out << "  GetStructDataID(\"" << ToUtf8(name) << "\") = " << found;
+    // High-capacity IDs share their key and differ in word 3.
+    if (found == KX9_OK) out << ", key " << Hex(id.Key()) << ", word 3 " << id.dwWord[3];
+    out << "\n";
+  }
+  struct Query {
+    const char16_t* type;
+    int inBytes;
+  };
+  for (const Query& q : {Query{u"dword", 0}, Query{u"DINT", 1}, Query{u"LREAL", 0}, Query{u"REAL", 0}}) {
+    WORD size = 0xFFFF;
+    BYTE alloc = 0xFF;
+    ULONG res = source.component.GetTypeAndSizeForAllocDB(CString(q.type), q.inBytes, size, alloc);
+    out << "  GetTypeAndSizeForAllocDB(\"" << ToUtf8(q.type) << "\", " << (q.inBytes ? "bytes" : "words")
+        << ") = " << res;
+    if (size == 0xFFFF && alloc == 0xFF)
+      out << ", not a basic type (outputs untouched)\n";
+    else
+      out << ", size " << size << ", allocation type " << static_cast<int>(alloc) << "\n";
+  }
+
+  const _STKX9AUTODEVSET settings = SampleSettings();
+  const std::vector<BYTE> first = Export(source.component, settings, r);
+  if (r != KX9_OK) {
+    out << "export failed: " << r << "\n";
+    return false;
+  }
+  const std::string firstPath = dir + "/" + tag + "-export.bin";
+  WriteFileBytes(firstPath, first);
+  out << "export: " << first.size() << " bytes (service block " << block.size() << ", settings 104, label image "
+      << first.size() - block.size() - 104 << ") -> " << firstPath << "\n";
+
+  const std::vector<BYTE> envelope = ReadFileBytes(firstPath);
+  ImageSettings imageSettings;
+  imageSettings.series = static_cast<LONG>(series);
+  DecodedEnvelope decoded = DecodeEnvelope(envelope, imageSettings);
+  int systemLabels = 0;
+  for (LONG i = 0; i < decoded.image.data.Count(); ++i) {
+    const _STKX9LABELSTRUCTURE& d = decoded.image.data.Data()[i];
+    if (d.dataType != KX9_DATATYPE_GVL) continue;
+    for (int k = 0; k < d.elements.GetSize(); ++k)
+      if (static_cast<const _STKX9LABELSTRUCTUREGVLDATA*>(d.elements[k])->systemLabel.status != 0) ++systemLabels;
+  }
+  out << "decode: " << decoded.image.count << " data, " << systemLabels << " system labels, generic data "
+      << BytesToHex(decoded.image.genericData) << ", service block "
+      << (decoded.serviceBlock == block ? "as stored" : "CHANGED") << ", settings "
+      << (std::memcmp(decoded.settingsRecord.data(), settings.bytes, 104) == 0 ? "as given" : "CHANGED") << "\n";
+
+  Project target(u"Fresh", series);
+  _STKX9AUTODEVSET returned{};
+  r = target.component.SetAllData(envelope.data(), static_cast<LONG>(envelope.size()), returned,
+                                  static_cast<Series>(-1));
+  out << "import into a fresh project: result " << r << ", settings "
+      << (std::memcmp(returned.bytes, settings.bytes, 104) == 0 ? "returned" : "NOT returned") << "\n";
+  if (r != KX9_OK) return false;
+
+  r = target.component.GetAllSystemLabelData();
+  CKX9ComFuncLabelStructure::CGVLDataArray collected;
+  target.component.GetDeleteSystemLabelInf(collected);
+  out << "system labels of kept statuses in the imported project: " << collected.GetSize() << " (result " << r
+      << ")\n";
+  for (int i = 0; i < collected.GetSize(); ++i) delete collected[i];  // the host's records
+
+  const std::vector<BYTE> second = Export(target.component, settings, r);
+  const std::string secondPath = dir + "/" + tag + "-reexport.bin";
+  WriteFileBytes(secondPath, second);
+  out << "export again: " << second.size() << " bytes, result " << r << " -> " << secondPath << "\n";
+  return r == KX9_OK && second == first;
+}
+
+// A failing series must not keep the other from running.
+bool GuardedRoundTrip(std::ostream& out, const std::string& dir, Series series, const char* tag) {
+  try {
+    return RoundTrip(out, dir, series, tag);
+  } catch (const std::exception& e) {
+    out << tag << " series failed: " << e.what() << "\n";
+    return false;
+  }
+}
+
+}  // namespace
+
+int RunDemo(std::ostream& out, const std::string& dir) {
+  if (::mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST)
+    throw ToolError(dir + ": cannot create: " + std::strerror(errno));
+  const bool standard = GuardedRoundTrip(out, dir, CKX9ComFuncLabelStructure::KX9LabelCPUSeriesStandard, "standard");
+  const bool x = GuardedRoundTrip(out, dir, CKX9ComFuncLabelStructure::KX9LabelCPUSeriesX, "x");
+  // The verdicts close the output, standard first, for callers that read
+  // only the last lines.
+  out << "round trip standard: " << (standard ? "identical" : "different") << "\n";
+  out << "round trip x: " << (x ? "identical" : "different") << "\n";
+  return standard && x ? 0 : 1;
+}
+
+}  // namespace kx9tool

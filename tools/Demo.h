@@ -1,0 +1,18 @@
+// File: Demo.h
+//
+// `kx9label demo`: builds a sample project in the reference database, shows
+// it, and runs export -> decode -> import into a fresh project -> export on
+// the standard series and then on the X series. The last two lines tell
+// whether each second export equals the first, byte for byte.
+#pragma once
+
+#include <ostream>
+#include <string>
+
+namespace kx9tool {
+
+// Writes the envelopes into `dir` (created when missing). Returns 0 when
+// both round trips reproduced their export, 1 otherwise.
+int RunDemo(std::ostream& out, const std::string& dir);
+
+}  // namespace kx9tool

@@ -1,0 +1,442 @@
+// File: LabelCodec.cc
+//
+// JSON <-> label records for the kx9label tool.
+#include "tools/LabelCodec.h"
+
+#include <climits>
+#include <cstdint>
+#include <initializer_list>
+#include <limits>
+
+namespace kx9tool {
+
+namespace {
+
+[[noreturn]] void Fail(const std::string& where, const std::string& what) {
+  throw CodecError(where.empty() ? what : where + ": " + what);
+}
+
+std::string At(const std::string& where, const std::string& key) { return where.empty() ? key : where + "." + key; }
+std::string At(const std::string& where, std::size_t index) { return where + "[" + std::to_string(index) + "]"; }
+
+// --- reading -----------------------------------------------------------------
+
+void CheckKeys(const Json& object, const std::string& where, std::initializer_list<const char*> allowed) {
+  if (!object.is_object()) Fail(where, "expected an object");
+  for (auto it = object.begin(); it != object.end(); ++it) {
+    bool known = false;
+    for (const char* name : allowed) {
+      if (it.key() == name) {
+        known = true;
+        break;
+      }
+    }
+    if (!known) Fail(where, "unknown field \"" + it.key() + "\"");
+  }
+}
+
+template <class T>
+void ReadInteger(const Json& object, const char* key, const std::string& where, T& out) {
+  auto it = object.find(key);
+  if (it == object.end()) return;
+  const std::string path = At(where, key);
+  if (it->is_number_unsigned()) {
+    const auto v = it->get<std::uint64_t>();
+    if (v > static_cast<std::uint64_t>(std::numeric_limits<T>::max()))
+      Fail(path, "number " + std::to_string(v) + " out of range");
+    out = static_cast<T>(v);
+  } else if (it->is_number_integer()) {
+    const auto v = it->get<std::int64_t>();
+    if (v < static_cast<std::int64_t>(std::numeric_limits<T>::min()) ||
+        (v > 0 && static_cast<std::uint64_t>(v) > static_cast<std::uint64_t>(std::numeric_limits<T>::max())))
+      Fail(path, "number " + std::to_string(v) + " out of range");
+    out = static_cast<T>(v);
+  } else {
+    Fail(path, "expected an integer");
+  }
+}
+
+CString TextFrom(const Json& value, const std::string& path) {
+  if (!value.is_string()) Fail(path, "expected a string");
+  return CString(Utf8ToUtf16Strict(value.get_ref<const std::string&>(), path));
+}
+
+void ReadText(const Json& object, const char* key, const std::string& where, CString& out) {
+  auto it = object.find(key);
+  if (it != object.end()) out = TextFrom(*it, At(where, key));
+}
+
+const Json* FindArray(const Json& object, const char* key, const std::string& where) {
+  auto it = object.find(key);
+  if (it == object.end()) return nullptr;
+  if (!it->is_array()) Fail(At(where, key), "expected an array");
+  return &*it;
+}
+
+void ReadBase(const Json& e, const std::string& where, _STKX9LABELSTRUCTUREBASEDATA& r) {
+  ReadInteger(e, "lineNo", where, r.lineNo);
+  ReadText(e, "name", where, r.name);
+  if (const Json* comments = FindArray(e, "comments", where)) {
+    if (comments->size() > static_cast<std::size_t>(KX9_COMMENT_COUNT))
+      Fail(At(where, "comments"), "at most " + std::to_string(KX9_COMMENT_COUNT) + " comments");
+    for (std::size_t i = 0; i < comments->size(); ++i)
+      r.comments[i] = TextFrom((*comments)[i], At(At(where, "comments"), i));
+  }
+  ReadText(e, "reservedText", where, r.reservedText);
+}
+
+void ReadSystemLabel(const Json& s, const std::string& where, _STKX9SYSTEMLABELDATA& r) {
+  CheckKeys(s, where,
+            {"ID", "name", "programName", "CPUID", "attribute", "status", "projectID", "listID", "comment", "remark",
+             "dataType", "dataSize", "localName"});
+  ReadInteger(s, "ID", where, r.ID);
+  ReadText(s, "name", where, r.name);
+  ReadText(s, "programName", where, r.programName);
+  ReadInteger(s, "CPUID", where, r.CPUID);
+  ReadInteger(s, "attribute", where, r.attribute);
+  ReadInteger(s, "status", where, r.status);
+  ReadInteger(s, "projectID", where, r.projectID);
+  ReadInteger(s, "listID", where, r.listID);
+  ReadText(s, "comment", where, r.comment);
+  ReadText(s, "remark", where, r.remark);
+  ReadInteger(s, "dataType", where, r.dataType);
+  ReadInteger(s, "dataSize", where, r.dataSize);
+  ReadText(s, "localName", where, r.localName);
+}
+
+void ReadVariable(const Json& e, const std::string& where, _STKX9LABELSTRUCTUREGVLDATA& r) {
+  CheckKeys(e, where,
+            {"lineNo", "name", "comments", "reservedText", "classKeyword", "structType", "dataTypeName", "initData",
+             "devices", "remark", "systemLabel", "exAccess", "arraySizes", "dynamicAttr1", "dynamicAttr2",
+             "dynamicAttr3", "dynamicAttr4", "dynamicAttr5"});
+  ReadBase(e, where, r);
+  ReadInteger(e, "classKeyword", where, r.classKeyword);
+  ReadInteger(e, "structType", where, r.structType);
+  ReadText(e, "dataTypeName", where, r.dataTypeName);
+  ReadText(e, "initData", where, r.initData);
+  if (const Json* devices = FindArray(e, "devices", where)) {
+    for (std::size_t i = 0; i < devices->size(); ++i) {
+      const std::string path = At(At(where, "devices"), i);
+      const Json& d = (*devices)[i];
+      CheckKeys(d, path, {"device", "deviceExtra"});
+      _STKX9LABELSTRUCTUREGVLDEVICE device;
+      ReadText(d, "device", path, device.device);
+      ReadText(d, "deviceExtra", path, device.deviceExtra);
+      r.devices.Add(device);
+    }
+  }
+  ReadText(e, "remark", where, r.remark);
+  if (auto it = e.find("systemLabel"); it != e.end()) ReadSystemLabel(*it, At(where, "systemLabel"), r.systemLabel);
+  ReadText(e, "exAccess", where, r.exAccess);
+  if (const Json* sizes = FindArray(e, "arraySizes", where)) {
+    for (std::size_t i = 0; i < sizes->size(); ++i) {
+      const std::string path = At(At(where, "arraySizes"), i);
+      const Json& s = (*sizes)[i];
+      CheckKeys(s, path, {"value1", "value2"});
+      _STARRAYSIZEINFO size;
+      ReadInteger(s, "value1", path, size.value1);
+      ReadInteger(s, "value2", path, size.value2);
+      r.arraySizes.Add(size);
+    }
+  }
+  ReadText(e, "dynamicAttr1", where, r.dynamicAttr1);
+  ReadText(e, "dynamicAttr2", where, r.dynamicAttr2);
+  ReadInteger(e, "dynamicAttr3", where, r.dynamicAttr3);
+  ReadText(e, "dynamicAttr4", where, r.dynamicAttr4);
+  ReadText(e, "dynamicAttr5", where, r.dynamicAttr5);
+}
+
+void ReadMember(const Json& e, const std::string& where, _STKX9LABELSTRUCTURESDTDATA& r) {
+  CheckKeys(e, where, {"lineNo", "name", "comments", "reservedText", "dataTypeName", "initData"});
+  ReadBase(e, where, r);
+  ReadText(e, "dataTypeName", where, r.dataTypeName);
+  ReadText(e, "initData", where, r.initData);
+}
+
+// --- writing -----------------------------------------------------------------
+
+std::string Utf8(const CString& s, const std::string& where) { return Utf16ToUtf8Strict(s.Str(), where); }
+
+void WriteBase(Json& j, const _STKX9LABELSTRUCTUREBASEDATA& r, const std::string& where) {
+  j["lineNo"] = r.lineNo;
+  j["name"] = Utf8(r.name, At(where, "name"));
+  Json comments = Json::array();
+  for (int i = 0; i < KX9_COMMENT_COUNT; ++i)
+    comments.push_back(Utf8(r.comments[i], At(At(where, "comments"), static_cast<std::size_t>(i))));
+  j["comments"] = std::move(comments);
+  j["reservedText"] = Utf8(r.reservedText, At(where, "reservedText"));
+}
+
+Json SystemLabelToJson(const _STKX9SYSTEMLABELDATA& s, const std::string& where) {
+  Json j = Json::object();
+  j["ID"] = s.ID;
+  j["name"] = Utf8(s.name, At(where, "name"));
+  j["programName"] = Utf8(s.programName, At(where, "programName"));
+  j["CPUID"] = s.CPUID;
+  j["attribute"] = s.attribute;
+  j["status"] = s.status;
+  j["projectID"] = s.projectID;
+  j["listID"] = s.listID;
+  j["comment"] = Utf8(s.comment, At(where, "comment"));
+  j["remark"] = Utf8(s.remark, At(where, "remark"));
+  j["dataType"] = s.dataType;
+  j["dataSize"] = s.dataSize;
+  j["localName"] = Utf8(s.localName, At(where, "localName"));
+  return j;
+}
+
+Json ElementToJsonAt(LONG dataType, const _STKX9LABELSTRUCTUREBASEDATA& element, const std::string& where) {
+  Json j = Json::object();
+  WriteBase(j, element, where);
+  if (dataType == KX9_DATATYPE_SDT) {
+    const auto& r = static_cast<const _STKX9LABELSTRUCTURESDTDATA&>(element);
+    j["dataTypeName"] = Utf8(r.dataTypeName, At(where, "dataTypeName"));
+    j["initData"] = Utf8(r.initData, At(where, "initData"));
+  } else if (dataType == KX9_DATATYPE_GVL) {
+    const auto& r = static_cast<const _STKX9LABELSTRUCTUREGVLDATA&>(element);
+    j["classKeyword"] = r.classKeyword;
+    j["structType"] = r.structType;
+    j["dataTypeName"] = Utf8(r.dataTypeName, At(where, "dataTypeName"));
+    j["initData"] = Utf8(r.initData, At(where, "initData"));
+    Json devices = Json::array();
+    for (int i = 0; i < r.devices.GetSize(); ++i) {
+      const std::string path = At(At(where, "devices"), static_cast<std::size_t>(i));
+      Json d = Json::object();
+      d["device"] = Utf8(r.devices[i].device, At(path, "device"));
+      d["deviceExtra"] = Utf8(r.devices[i].deviceExtra, At(path, "deviceExtra"));
+      devices.push_back(std::move(d));
+    }
+    j["devices"] = std::move(devices);
+    j["remark"] = Utf8(r.remark, At(where, "remark"));
+    j["systemLabel"] = SystemLabelToJson(r.systemLabel, At(where, "systemLabel"));
+    j["exAccess"] = Utf8(r.exAccess, At(where, "exAccess"));
+    Json sizes = Json::array();
+    for (int i = 0; i < r.arraySizes.GetSize(); ++i) {
+      Json s = Json::object();
+      s["value1"] = r.arraySizes[i].value1;
+      s["value2"] = r.arraySizes[i].value2;
+      sizes.push_back(std::move(s));
+    }
+    j["arraySizes"] = std::move(sizes);
+    j["dynamicAttr1"] = Utf8(r.dynamicAttr1, At(where, "dynamicAttr1"));
+    j["dynamicAttr2"] = Utf8(r.dynamicAttr2, At(where, "dynamicAttr2"));
+    j["dynamicAttr3"] = r.dynamicAttr3;
+    j["dynamicAttr4"] = Utf8(r.dynamicAttr4, At(where, "dynamicAttr4"));
+    j["dynamicAttr5"] = Utf8(r.dynamicAttr5, At(where, "dynamicAttr5"));
+  }
+  return j;
+}
+
+// Owns one element record until it is appended to a datum.
+struct ElementHolder {
+  LONG dataType;
+  _STKX9LABELSTRUCTUREBASEDATA* p;
+  ~ElementHolder() { KX9DeleteElement(dataType, p); }
+  _STKX9LABELSTRUCTUREBASEDATA* Release() {
+    auto* r = p;
+    p = nullptr;
+    return r;
+  }
+};
+
+}  // namespace
+
+// --- text --------------------------------------------------------------------
+
+std::u16string Utf8ToUtf16Strict(const std::string& text, const std::string& where) {
+  std::u16string out;
+  out.reserve(text.size());
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  std::size_t i = 0;
+  while (i < n) {
+    const unsigned char b = p[i];
+    char32_t cp;
+    std::size_t len;
+    char32_t min;
+    if (b < 0x80) {
+      cp = b;
+      len = 1;
+      min = 0;
+    } else if ((b & 0xE0) == 0xC0) {
+      cp = b & 0x1F;
+      len = 2;
+      min = 0x80;
+    } else if ((b & 0xF0) == 0xE0) {
+      cp = b & 0x0F;
+      len = 3;
+      min = 0x800;
+    } else if ((b & 0xF8) == 0xF0) {
+      cp = b & 0x07;
+      len = 4;
+      min = 0x10000;
+    } else {
+      Fail(where, "invalid UTF-8 at byte " + std::to_string(i));
+    }
+    if (i + len > n) Fail(where, "truncated UTF-8 sequence at byte " + std::to_string(i));
+    for (std::size_t k = 1; k < len; ++k) {
+      if ((p[i + k] & 0xC0) != 0x80) Fail(where, "invalid UTF-8 at byte " + std::to_string(i));
+      cp = (cp << 6) | (p[i + k] & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+      Fail(where, "invalid UTF-8 at byte " + std::to_string(i));
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(cp));
+    }
+    i += len;
+  }
+  return out;
+}
+
+std::string Utf16ToUtf8Strict(const std::u16string& text, const std::string& where) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char32_t cp = text[i];
+    if (cp >= 0xD800 && cp <= 0xDBFF) {
+      if (i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF)
+        Fail(where, "unpaired UTF-16 surrogate at unit " + std::to_string(i) + ": not representable as UTF-8");
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
+      Fail(where, "unpaired UTF-16 surrogate at unit " + std::to_string(i) + ": not representable as UTF-8");
+    }
+    if (cp < 0x80) {
+      out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+  }
+  return out;
+}
+
+// --- hex -----------------------------------------------------------------------
+
+std::string BytesToHex(const BYTE* p, std::size_t n) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string out;
+  out.resize(2 * n);
+  for (std::size_t i = 0; i < n; ++i) {
+    out[2 * i] = kDigits[p[i] >> 4];
+    out[2 * i + 1] = kDigits[p[i] & 0x0F];
+  }
+  return out;
+}
+
+std::string BytesToHex(const std::vector<BYTE>& bytes) { return BytesToHex(bytes.data(), bytes.size()); }
+
+std::vector<BYTE> HexToBytes(const std::string& hex, const std::string& where) {
+  auto digit = [&](char c, std::size_t pos) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    Fail(where, "not a hex digit at position " + std::to_string(pos));
+  };
+  if (hex.size() % 2 != 0) Fail(where, "hex text of odd length " + std::to_string(hex.size()));
+  std::vector<BYTE> out(hex.size() / 2);
+  for (std::size_t i = 0; i < out.size(); ++i)
+    out[i] = static_cast<BYTE>(digit(hex[2 * i], 2 * i) << 4 | digit(hex[2 * i + 1], 2 * i + 1));
+  return out;
+}
+
+// --- records -------------------------------------------------------------------
+
+LabelSet::LabelSet(LONG count)
+    : m_data(count > 0 ? new _STKX9LABELSTRUCTURE[static_cast<std::size_t>(count)] : nullptr),
+      m_count(count > 0 ? count : 0) {}
+
+Json ElementToJson(LONG dataType, const _STKX9LABELSTRUCTUREBASEDATA& element) {
+  return ElementToJsonAt(dataType, element, "element");
+}
+
+_STKX9LABELSTRUCTUREBASEDATA* ElementFromJson(LONG dataType, const Json& element, const std::string& where) {
+  if (dataType == KX9_DATATYPE_SDT) {
+    ElementHolder h{dataType, new _STKX9LABELSTRUCTURESDTDATA()};
+    ReadMember(element, where, *static_cast<_STKX9LABELSTRUCTURESDTDATA*>(h.p));
+    return h.Release();
+  }
+  if (dataType == KX9_DATATYPE_GVL) {
+    ElementHolder h{dataType, new _STKX9LABELSTRUCTUREGVLDATA()};
+    ReadVariable(element, where, *static_cast<_STKX9LABELSTRUCTUREGVLDATA*>(h.p));
+    return h.Release();
+  }
+  ElementHolder h{dataType, new _STKX9LABELSTRUCTUREBASEDATA()};
+  CheckKeys(element, where, {"lineNo", "name", "comments", "reservedText"});
+  ReadBase(element, where, *h.p);
+  return h.Release();
+}
+
+Json DataToJson(const _STKX9LABELSTRUCTURE* data, LONG count) {
+  Json out = Json::array();
+  for (LONG i = 0; i < count; ++i) {
+    const _STKX9LABELSTRUCTURE& d = data[i];
+    const std::string where = At("data", static_cast<std::size_t>(i));
+    Json j = Json::object();
+    j["dataType"] = d.dataType;
+    j["name"] = Utf8(d.name, At(where, "name"));
+    Json elements = Json::array();
+    for (int k = 0; k < d.elements.GetSize(); ++k) {
+      if (d.elements[k] == nullptr) continue;
+      elements.push_back(
+          ElementToJsonAt(d.dataType, *d.elements[k], At(At(where, "elements"), static_cast<std::size_t>(k))));
+    }
+    j["elements"] = std::move(elements);
+    out.push_back(std::move(j));
+  }
+  return out;
+}
+
+LabelSet DataFromJson(const Json& data) {
+  if (!data.is_array()) Fail("data", "expected an array");
+  if (data.size() > static_cast<std::size_t>(LONG_MAX)) Fail("data", "too many data");
+  LabelSet set(static_cast<LONG>(data.size()));
+  for (std::size_t i = 0; i < data.size(); ++i) {
+    const std::string where = At("data", i);
+    const Json& d = data[i];
+    CheckKeys(d, where, {"dataType", "name", "elements"});
+    _STKX9LABELSTRUCTURE& r = set.Data()[i];
+    ReadInteger(d, "dataType", where, r.dataType);
+    ReadText(d, "name", where, r.name);
+    if (const Json* elements = FindArray(d, "elements", where)) {
+      r.elements.Reserve(static_cast<int>(elements->size()));
+      for (std::size_t k = 0; k < elements->size(); ++k)
+        r.elements.Add(ElementFromJson(r.dataType, (*elements)[k], At(At(where, "elements"), k)));
+    }
+  }
+  return set;
+}
+
+LabelDocument DocumentFromJson(const Json& document) {
+  CheckKeys(document, "", {"count", "data", "genericData", "serviceBlock", "settings"});
+  LabelDocument doc;
+  if (auto it = document.find("data"); it != document.end()) doc.data = DataFromJson(*it);
+  if (auto it = document.find("genericData"); it != document.end()) {
+    if (!it->is_string()) Fail("genericData", "expected a hex string");
+    doc.genericData = HexToBytes(it->get<std::string>(), "genericData");
+  }
+  return doc;
+}
+
+Json DocumentToJson(const _STKX9LABELSTRUCTURE* data, LONG count, const std::vector<BYTE>& genericData) {
+  Json j = Json::object();
+  j["count"] = count;
+  j["data"] = DataToJson(data, count);
+  j["genericData"] = BytesToHex(genericData);
+  return j;
+}
+
+}  // namespace kx9tool
