@@ -35,12 +35,34 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/kx9platform.h"
 #include "workspace/VNDataABS.h"
 
 namespace refdb {
+
+// Details the database stores in *detail on failures of its own (injected
+// faults store the detail of their Fault instead).
+constexpr LONG kDetailNotFound = 0x1001;         // no object or row of that ID
+constexpr LONG kDetailNoSuchChild = 0x1002;      // GetChildIDByType: no child of that type
+constexpr LONG kDetailWrongType = 0x1003;        // the object cannot do that
+constexpr LONG kDetailBadArgument = 0x1004;      // null pointer, negative count, malformed record
+constexpr LONG kDetailNoSuchService = 0x1005;    // GetServiceObject: unknown service code
+constexpr LONG kDetailNoSuchStructure = 0x1006;  // GetRowObjectID: no structured type of that name
+constexpr LONG kDetailDeleted = 0x1007;          // the object was deleted while an interface was held
+constexpr LONG kDetailOutOfMemory = 0x1008;      // a BSTR or task-memory allocation failed
+constexpr LONG kDetailExhausted = 0x1009;        // no row IDs left in the table
+
+// Statuses of the database's own failures. All are negative, so that every
+// caller convention counts them as failures; GetChildIDByType reports a
+// missing child with kStatusNoChild (positive) and kDetailNoSuchChild.
+constexpr HRESULT kStatusFailed = E_FAIL;
+constexpr HRESULT kStatusBadPointer = E_POINTER;
+constexpr HRESULT kStatusInvalidArgument = static_cast<HRESULT>(0x80070057u);
+constexpr HRESULT kStatusOutOfMemory = E_OUTOFMEMORY;
+constexpr HRESULT kStatusNoChild = 1;
 
 struct Fault {
   HRESULT status = -1;  // returned by the failing call
@@ -49,8 +71,18 @@ struct Fault {
   int times = 1;        // how many calls fail from there; -1 = every call from then on
 };
 
+// FaultTable
+//
+// Failure injection and call counting for every operation of the database.
+// Operation names are checked: Set, Always, Clear and Calls raise
+// std::invalid_argument for a name that is no operation of the database, so
+// a misspelt name cannot make a test pass vacuously. A fault returns its
+// status and detail without doing anything else; once its `times` calls have
+// failed it is disarmed.
 class FaultTable {
  public:
+  FaultTable();
+
   // Arms a fault for the operation `op` (replacing an armed one).
   void Set(const std::string& op, const Fault& fault);
   // Fails every call of `op` from now on.
@@ -66,13 +98,31 @@ class FaultTable {
   // stores its detail and returns true with its status in *status.
   bool Hit(const char* op, HRESULT* status, LONG* detail);
 
+  // Hit for the database's own operations, `op` being the operation's index;
+  // costs two increments while no fault is armed.
+  bool Hit(int op, HRESULT* status, LONG* detail) {
+    ++m_total;
+    ++m_calls[static_cast<std::size_t>(op)];
+    return m_armedCount != 0 && Fire(op, status, detail);
+  }
+
+  // Every operation name, in a fixed order.
+  static std::vector<std::string> OperationNames();
+  // Index of the operation `op`, or -1.
+  static int OperationIndex(const std::string& op);
+
  private:
   struct Armed {
     Fault fault;
     long seen = 0;
+    bool active = false;
   };
-  std::map<std::string, Armed, std::less<>> m_armed;
-  std::map<std::string, long, std::less<>> m_calls;
+  bool Fire(int op, HRESULT* status, LONG* detail);
+  static int Require(const std::string& op);
+
+  std::vector<Armed> m_armed;
+  std::vector<long> m_calls;
+  int m_armedCount = 0;
   long m_total = 0;
 };
 
@@ -121,8 +171,27 @@ class RefDatabase {
   void SetReportedBlockSize(const STOBJECTID& project, LONGLONG size);
   // Number of Flush calls on the project's high-capacity GVL collection.
   long FlushCount(const STOBJECTID& project) const;
-  // References handed out by QueryInterface and not yet released.
+  // References handed out by QueryInterface and not yet released. A Release
+  // of a borrowed object (GetDataObject, GetServiceObject, Workspace) shows
+  // up as a negative count.
   long OutstandingReferences() const;
+  // The flag CreateDataObject received (false: no such object).
+  bool CreationFlag(const STOBJECTID& id, BYTE* flag) const;
+  // External flag of the project's classic GVL collection (13); 0 when none.
+  LONG ClassicExternalFlag(const STOBJECTID& project) const;
+  // Sets the read-only external flag of the project's high-capacity GVL
+  // collection (0xA2000014).
+  void SetHighCapacityExternalFlag(const STOBJECTID& project, LONG flag);
+  // Tree read-back that counts no database call: the first child of `type`
+  // (null when none), the children in order, the type (0 when no object) and
+  // the name.
+  STOBJECTID ChildOfType(const STOBJECTID& parent, LONG type) const;
+  std::vector<STOBJECTID> Children(const STOBJECTID& parent) const;
+  LONG ObjectType(const STOBJECTID& id) const;
+  std::u16string ObjectName(const STOBJECTID& id) const;
+  // Labels the project's device conversion has answered, in the order of
+  // their first request, with the device given to each.
+  std::vector<std::pair<std::u16string, std::u16string>> ConvertedLabels(const STOBJECTID& project) const;
 
   // --- persistence --------------------------------------------------------
   // Writes the whole database (every project) to `path`; false on I/O error.
