@@ -1,0 +1,351 @@
+// Import: envelope paths, the order of the replacement under injected
+// failures, the series argument, and export -> import -> export.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <stdexcept>
+
+#include "tests/component/EnvelopeTestSupport.h"
+
+namespace {
+
+using namespace envelope_test;
+
+Bytes Envelope(const Bytes& block, const _STKX9AUTODEVSET& settings, const std::string& image) {
+  Bytes e = block;
+  const Bytes s = SettingsBytes(settings);
+  e.insert(e.end(), s.begin(), s.end());
+  e.insert(e.end(), image.begin(), image.end());
+  return e;
+}
+
+// A project holding the sample labels and a stored service block.
+struct Filled : Project {
+  explicit Filled(Series series = C::KX9LabelCPUSeriesStandard) : Project(series) {
+    DataSet d = Sample();
+    Fill(d);
+    db.SetServiceBlock(id, ServiceBlock(9, 0x11));
+  }
+};
+
+const std::vector<std::u16string> kSampleSdts = {u"Point"};
+const std::vector<std::u16string> kSampleGvls = {u"Lamps", u"Global"};
+
+TEST(ImportTest, EmptyExportClearsEverything) {
+  for (bool exact : {true, false}) {
+    SCOPED_TRACE(exact);
+    Filled p;
+    // The 108-byte export of an empty project, or a 12-byte block with no
+    // image behind the settings (size exactly B + 104).
+    const Bytes block = exact ? Bytes{4, 0, 0, 0} : ServiceBlock(12, 0x77);
+    const _STKX9AUTODEVSET settings = Settings(21);
+    _STKX9AUTODEVSET returned = Settings(0);
+    ASSERT_EQ(p.Import(Envelope(block, settings, ""), returned), KX9_OK);
+    EXPECT_EQ(p.db.ServiceBlock(p.id), exact ? Bytes{} : block);
+    EXPECT_EQ(SettingsBytes(returned), SettingsBytes(settings));
+    EXPECT_TRUE(p.Names(VN_TYPE_SDT_COLLECTION).empty());
+    EXPECT_TRUE(p.Names(VN_TYPE_GVL_COLLECTION).empty());
+    // The system label of status 2 was remembered while its list went.
+    ASSERT_EQ(A::DeleteSystemLabels(*p.c).GetSize(), 1);
+    EXPECT_EQ(A::DeleteSystemLabels(*p.c)[0]->systemLabel.ID, 501);
+    delete A::DeleteSystemLabels(*p.c)[0];
+  }
+}
+
+TEST(ImportTest, EnvelopeEndingInsideTheSettingsStoresOnlyTheBlock) {
+  Filled p;
+  const Bytes block = ServiceBlock(16, 0x42);
+  Bytes envelope = Envelope(block, Settings(5), "");
+  envelope.resize(16 + 103);
+  _STKX9AUTODEVSET returned = Settings(99);
+  EXPECT_EQ(p.Import(envelope, returned), KX9_OK);
+  EXPECT_EQ(p.db.ServiceBlock(p.id), block);
+  EXPECT_EQ(SettingsBytes(returned), SettingsBytes(Settings(99)));
+  EXPECT_EQ(p.Names(VN_TYPE_SDT_COLLECTION), kSampleSdts);
+  EXPECT_EQ(p.Names(VN_TYPE_GVL_COLLECTION), kSampleGvls);
+}
+
+TEST(ImportTest, ImageWithoutHeaderLinesIsEightAfterBlockAndSettings) {
+  Filled p;
+  const Bytes block = ServiceBlock(7, 0x01);
+  _STKX9AUTODEVSET returned = Settings(0);
+  EXPECT_EQ(p.Import(Envelope(block, Settings(8), "1,x,DINT\nhello\nSYSLBL,0,0,\n"), returned), KX9_ERR_EMPTY_IMAGE);
+  EXPECT_EQ(p.db.ServiceBlock(p.id), block);
+  EXPECT_EQ(SettingsBytes(returned), SettingsBytes(Settings(8)));
+  EXPECT_EQ(p.Names(VN_TYPE_GVL_COLLECTION), kSampleGvls);
+}
+
+TEST(ImportTest, RefusedCallsTouchNothing) {
+  Filled p;
+  const Bytes before = p.db.ServiceBlock(p.id);
+  p.db.Faults().ResetCounts();
+  _STKX9AUTODEVSET returned = Settings(3);
+  const Bytes good = Envelope(Bytes{4, 0, 0, 0}, Settings(1), "");
+  const BYTE three[3] = {3, 0, 0};
+  const Bytes tooLongBlock = {0x20, 0, 0, 0, 1, 2, 3, 4};  // B = 32 > 8 bytes
+  const Bytes negativeBlock = {0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0};
+
+  EXPECT_EQ(p.c->SetAllData(nullptr, 108, returned, static_cast<Series>(-1)), KX9_ERR_ARG);
+  EXPECT_EQ(p.c->SetAllData(good.data(), 0, returned, static_cast<Series>(-1)), KX9_ERR_ARG);
+  EXPECT_EQ(p.c->SetAllData(good.data(), -4, returned, static_cast<Series>(-1)), KX9_ERR_ARG);
+  EXPECT_EQ(p.c->SetAllData(three, 3, returned, static_cast<Series>(-1)), KX9_ERR_ARG);
+  EXPECT_EQ(p.Import(tooLongBlock, returned), KX9_ERR_ARG);
+  EXPECT_EQ(p.Import(negativeBlock, returned), KX9_ERR_ARG);
+  EXPECT_EQ(p.db.Faults().TotalCalls(), 0);
+  EXPECT_EQ(p.db.ServiceBlock(p.id), before);
+  EXPECT_EQ(SettingsBytes(returned), SettingsBytes(Settings(3)));
+
+  C noWorkspace(nullptr);
+  noWorkspace.Initialize(p.id);
+  EXPECT_EQ(noWorkspace.SetAllData(good.data(), 108, returned, static_cast<Series>(-1)), KX9_ERR_NO_WORKSPACE);
+  C uninitialised(p.db.Workspace());
+  EXPECT_EQ(uninitialised.SetAllData(good.data(), 108, returned, static_cast<Series>(-1)), KX9_ERR_NOT_INIT);
+  EXPECT_EQ(p.db.Faults().TotalCalls(), 0);
+
+  p.db.Faults().Set("Workspace.GetServiceObject", refdb::Fault{-1, 0x1234});
+  EXPECT_EQ(p.Import(good, returned), 0x1234u);
+  EXPECT_EQ(p.db.ServiceBlock(p.id), before);
+  EXPECT_EQ(p.Names(VN_TYPE_GVL_COLLECTION), kSampleGvls);
+}
+
+TEST(ImportTest, ReplacesInImageOrderAndStampsTheNewData) {
+  Filled source;
+  Bytes envelope;
+  ASSERT_EQ(source.Export(envelope, Settings(2)), KX9_OK);
+
+  Project target;
+  DataSet old(2);
+  old[0].dataType = KX9_DATATYPE_GVL;
+  old[0].name = u"Old";
+  old[0].elements.Add(Variable(1, u"A", u"INT", u"D5"));
+  old[1].dataType = KX9_DATATYPE_SDT;
+  old[1].name = u"OldType";
+  old[1].elements.Add(Member(1, u"m", u"INT"));
+  target.Fill(old);
+  const long bstrs = PlatformLiveBstrCount();
+
+  _STKX9AUTODEVSET returned{};
+  ASSERT_EQ(target.Import(envelope, returned), KX9_OK);
+  EXPECT_EQ(target.Names(VN_TYPE_SDT_COLLECTION), kSampleSdts);
+  EXPECT_EQ(target.Names(VN_TYPE_GVL_COLLECTION), kSampleGvls);
+  for (const STOBJECTID& gvl : target.db.Children(target.db.ChildOfType(target.id, VN_TYPE_GVL_COLLECTION))) {
+    SYSTEMTIME t{};
+    EXPECT_TRUE(target.db.LastUpdateTime(gvl, &t));
+    BYTE flag = 0xFF;
+    EXPECT_TRUE(target.db.CreationFlag(gvl, &flag));
+    EXPECT_EQ(flag, 0);
+  }
+  EXPECT_EQ(PlatformLiveBstrCount(), bstrs);
+  EXPECT_EQ(target.db.OutstandingReferences(), 0);
+}
+
+TEST(ImportTest, ExportImportExportIsIdentical) {
+  for (Series series : {C::KX9LabelCPUSeriesStandard, C::KX9LabelCPUSeriesX}) {
+    SCOPED_TRACE(static_cast<LONG>(series));
+    Filled source(series);
+    source.SetGenericData(Bytes{0xDE, 0xAD, 0x00, 0xBE, 0xEF});
+    Bytes first;
+    ASSERT_EQ(source.Export(first, Settings(60)), KX9_OK);
+
+    Project target(series);
+    _STKX9AUTODEVSET returned{};
+    ASSERT_EQ(target.Import(first, returned), KX9_OK);
+    EXPECT_EQ(SettingsBytes(returned), SettingsBytes(Settings(60)));
+    Bytes second;
+    ASSERT_EQ(target.Export(second, Settings(60)), KX9_OK);
+    EXPECT_EQ(second, first) << Text(first, 9 + 104) << "\n---\n" << Text(second, 9 + 104);
+
+    // Importing over labels that are already there gives the same again.
+    ASSERT_EQ(target.Import(first, returned), KX9_OK);
+    Bytes third;
+    ASSERT_EQ(target.Export(third, Settings(60)), KX9_OK);
+    EXPECT_EQ(third, first);
+    for (int i = 0; i < A::DeleteSystemLabels(*target.c).GetSize(); ++i) delete A::DeleteSystemLabels(*target.c)[i];
+  }
+}
+
+TEST(ImportTest, SeriesArgumentChoosesTheDatabasePathForThisCallOnly) {
+  Filled source;
+  Bytes envelope;
+  ASSERT_EQ(source.Export(envelope, Settings(0)), KX9_OK);
+
+  // A standard object told 1: the data go to the high-capacity collections,
+  // the ANSI image text is still decoded as such, and the series is back.
+  Project standard;
+  _STKX9AUTODEVSET returned{};
+  ASSERT_EQ(standard.Import(envelope, returned, C::KX9LabelCPUSeriesX), KX9_OK);
+  EXPECT_EQ(A::Series(*standard.c), C::KX9LabelCPUSeriesStandard);
+  EXPECT_TRUE(standard.Names(VN_TYPE_GVL_COLLECTION).empty());
+  EXPECT_EQ(standard.Names(VN_TYPE_GVL_COLLECTION_X), kSampleGvls);
+  EXPECT_EQ(standard.Names(VN_TYPE_SDT_COLLECTION_X), kSampleSdts);
+  EXPECT_EQ(standard.db.FlushCount(standard.id), 1);
+  standard.c->SetCPUSeries(C::KX9LabelCPUSeriesX);
+  LONG count = 0;
+  ASSERT_EQ(A::GetAllDataMain(*standard.c, &count, nullptr), KX9_OK);
+  DataSet back(count);
+  ASSERT_EQ(A::GetAllDataMain(*standard.c, &count, back.data.get()), KX9_OK);
+  ASSERT_EQ(back[1].elements.GetSize(), 2);
+  EXPECT_EQ(back[1].elements[0]->comments[0], u"red, \u00e9clair\r\nline 2");
+
+  // An X object told -1 keeps its own series; told 0 it takes the classic
+  // path and the series comes back to 1.
+  Project x(C::KX9LabelCPUSeriesX);
+  const Bytes utf16 = [&] {
+    Filled s(C::KX9LabelCPUSeriesX);
+    Bytes e;
+    EXPECT_EQ(s.Export(e, Settings(0)), KX9_OK);
+    return e;
+  }();
+  ASSERT_EQ(x.Import(utf16, returned), KX9_OK);
+  EXPECT_EQ(x.Names(VN_TYPE_GVL_COLLECTION_X), kSampleGvls);
+  ASSERT_EQ(x.Import(utf16, returned, C::KX9LabelCPUSeriesStandard), KX9_OK);
+  EXPECT_EQ(A::Series(*x.c), C::KX9LabelCPUSeriesX);
+  EXPECT_EQ(x.Names(VN_TYPE_GVL_COLLECTION), kSampleGvls);
+  // The classic replacement deleted nothing on the high-capacity side.
+  EXPECT_EQ(x.Names(VN_TYPE_GVL_COLLECTION_X), kSampleGvls);
+  for (int i = 0; i < A::DeleteSystemLabels(*x.c).GetSize(); ++i) delete A::DeleteSystemLabels(*x.c)[i];
+}
+
+TEST(ImportTest, DeletionFailureStopsBeforeCreation) {
+  struct Case {
+    refdb::Fault fault;
+    std::vector<std::u16string> sdtsLeft;
+    std::vector<std::u16string> gvlsLeft;
+  };
+  // DeleteDataObject calls in a classic replacement of the sample: per
+  // element, then the element collection, then the datum; SDT "Point"
+  // (2 members) takes calls 1 to 4.
+  const Case cases[] = {
+      {{-1, 0, 4, 1}, kSampleSdts, kSampleGvls},  // the SDT object itself
+      {{-1, 0, 7, 1}, {}, kSampleGvls},           // "Lamps": its element collection
+  };
+  for (const Case& k : cases) {
+    Filled p;
+    p.db.Faults().Set("Workspace.DeleteDataObject", k.fault);
+    p.db.Faults().ResetCounts();
+    DataSet d(1);
+    d[0].dataType = KX9_DATATYPE_GVL;
+    d[0].name = u"New";
+    EXPECT_EQ(A::SetAllDataMain(*p.c, d.count, d.data.get()), KX9_ERR_DB);
+    EXPECT_EQ(p.db.Faults().Calls("Workspace.CreateDataObject"), 0);
+    EXPECT_EQ(p.Names(VN_TYPE_SDT_COLLECTION), k.sdtsLeft);
+    EXPECT_EQ(p.Names(VN_TYPE_GVL_COLLECTION), k.gvlsLeft);
+  }
+
+  Filled missing;
+  missing.db.Faults().Set("Workspace.GetChildIDByType", refdb::Fault{1, 0});
+  EXPECT_EQ(A::DeleteAllDataType(*missing.c, KX9_DATATYPE_SDT), KX9_ERR_DB);
+  EXPECT_EQ(missing.Names(VN_TYPE_SDT_COLLECTION), kSampleSdts);
+}
+
+TEST(ImportTest, CreationFailureLeavesEarlierDataAndBadTypesStop) {
+  Filled p;
+  DataSet d(3);
+  d[0].dataType = KX9_DATATYPE_SDT;
+  d[0].name = u"First";
+  d[1].dataType = KX9_DATATYPE_GVL;
+  d[1].name = u"Second";
+  d[1].elements.Add(Variable(1, u"v", u"INT", u"D1"));
+  d[2].dataType = KX9_DATATYPE_GVL;
+  d[2].name = u"Third";
+  const long bstrs = PlatformLiveBstrCount();
+  p.db.Faults().Set("Workspace.CreateDataObject", refdb::Fault{-1, 0, 2, 1});
+  EXPECT_EQ(A::SetAllDataMain(*p.c, d.count, d.data.get()), KX9_ERR_DB);
+  EXPECT_EQ(p.Names(VN_TYPE_SDT_COLLECTION), std::vector<std::u16string>{u"First"});
+  EXPECT_TRUE(p.Names(VN_TYPE_GVL_COLLECTION).empty());
+  EXPECT_EQ(PlatformLiveBstrCount(), bstrs);
+
+  // A failing stamp of the new datum is passed up.
+  p.db.Faults().Set("Workspace.SetLastUpdateTime", refdb::Fault{-1, 0});
+  EXPECT_EQ(A::CreateAllData(*p.c, 1, &d[1]), KX9_ERR_DB);
+
+  // dataType 5: everything old is deleted, nothing is created for it.
+  Filled q;
+  DataSet bad(2);
+  bad[0].dataType = 5;
+  bad[0].name = u"Odd";
+  bad[1].dataType = KX9_DATATYPE_GVL;
+  bad[1].name = u"Never";
+  EXPECT_EQ(A::SetAllDataMain(*q.c, bad.count, bad.data.get()), KX9_ERR_TYPE);
+  EXPECT_TRUE(q.Names(VN_TYPE_SDT_COLLECTION).empty());
+  EXPECT_TRUE(q.Names(VN_TYPE_GVL_COLLECTION).empty());
+  for (int i = 0; i < A::DeleteSystemLabels(*q.c).GetSize(); ++i) delete A::DeleteSystemLabels(*q.c)[i];
+  for (int i = 0; i < A::DeleteSystemLabels(*p.c).GetSize(); ++i) delete A::DeleteSystemLabels(*p.c)[i];
+}
+
+TEST(ImportTest, XSeriesDeletionFlushesOnlyAfterDeletingSomething) {
+  Project empty(C::KX9LabelCPUSeriesX);
+  EXPECT_EQ(A::DeleteAllDataType(*empty.c, KX9_DATATYPE_GVL), KX9_OK);
+  EXPECT_EQ(empty.db.FlushCount(empty.id), 0);
+
+  Filled p(C::KX9LabelCPUSeriesX);
+  const long flushes = p.db.FlushCount(p.id);
+  EXPECT_EQ(A::DeleteAllDataType(*p.c, KX9_DATATYPE_GVL), KX9_OK);
+  EXPECT_EQ(p.db.FlushCount(p.id), flushes + 1);
+  EXPECT_TRUE(p.Names(VN_TYPE_GVL_COLLECTION_X).empty());
+  EXPECT_EQ(p.Names(VN_TYPE_SDT_COLLECTION_X), kSampleSdts);
+  p.db.Faults().Set("Storage.Flush", refdb::Fault{-1, 0});
+  EXPECT_EQ(A::DeleteAllDataType(*p.c, KX9_DATATYPE_SDT), KX9_ERR_DB);
+  for (int i = 0; i < A::DeleteSystemLabels(*p.c).GetSize(); ++i) delete A::DeleteSystemLabels(*p.c)[i];
+}
+
+// A workspace that forwards to the reference database and throws from
+// CreateDataObject, standing in for a failure raised inside a database write.
+class ThrowingWorkspace : public IVNDataABS_Workspace {
+ public:
+  explicit ThrowingWorkspace(IVNDataABS_Workspace* inner) : m_inner(inner) {}
+  HRESULT QueryInterface(REFIID riid, void** ppv) override { return m_inner->QueryInterface(riid, ppv); }
+  ULONG AddRef() override { return 1; }
+  ULONG Release() override { return 1; }
+  HRESULT GetDataObject(STOBJECTID id, IUnknown** o, LONG* d) override { return m_inner->GetDataObject(id, o, d); }
+  HRESULT DeleteDataObject(STOBJECTID id, LONG* d) override { return m_inner->DeleteDataObject(id, d); }
+  HRESULT CreateDataObject(STOBJECTID, BSTR, LONG, BYTE, STOBJECTID*, LONG*) override {
+    throw std::runtime_error("database write raised");
+  }
+  HRESULT CreateElementObject(STOBJECTID id, STOBJECTID* n, LONG* d) override {
+    return m_inner->CreateElementObject(id, n, d);
+  }
+  HRESULT GetChildIDList(STOBJECTID c, LONG* n, STOBJECTID* ids, LONG* d) override {
+    return m_inner->GetChildIDList(c, n, ids, d);
+  }
+  HRESULT GetChildIDByType(STOBJECTID p, LONG t, STOBJECTID* c, LONG* d) override {
+    return m_inner->GetChildIDByType(p, t, c, d);
+  }
+  HRESULT GetParentID(STOBJECTID id, STOBJECTID* p, LONG* d) override { return m_inner->GetParentID(id, p, d); }
+  HRESULT GetObjectType(STOBJECTID id, LONG* t, LONG* d) override { return m_inner->GetObjectType(id, t, d); }
+  HRESULT SetObjectName(STOBJECTID id, BSTR n, LONG* d) override { return m_inner->SetObjectName(id, n, d); }
+  HRESULT GetObjectName(STOBJECTID id, BSTR* n, LONG* d) override { return m_inner->GetObjectName(id, n, d); }
+  HRESULT SetLastUpdateTime(STOBJECTID id, SYSTEMTIME t, LONG* d) override {
+    return m_inner->SetLastUpdateTime(id, t, d);
+  }
+  HRESULT GetServiceObject(STOBJECTID p, LONG code, IVNDataABS_LabelService** s, LONG* d) override {
+    return m_inner->GetServiceObject(p, code, s, d);
+  }
+
+ private:
+  IVNDataABS_Workspace* m_inner;
+};
+
+TEST(ImportTest, FailureRaisedInsideTheReplacementRestoresTheSeries) {
+  Filled source;
+  Bytes envelope;
+  ASSERT_EQ(source.Export(envelope, Settings(0)), KX9_OK);
+
+  refdb::RefDatabase db;
+  const STOBJECTID project = db.NewProject(u"T");
+  ThrowingWorkspace ws(db.Workspace());
+  C c(&ws);
+  c.Initialize(project);
+  const long bstrs = PlatformLiveBstrCount();
+  _STKX9AUTODEVSET returned{};
+  // Series 2: classic database path, so CreateData reaches the database.
+  EXPECT_THROW(c.SetAllData(envelope.data(), static_cast<LONG>(envelope.size()), returned, static_cast<Series>(2)),
+               std::runtime_error);
+  EXPECT_EQ(A::Series(c), C::KX9LabelCPUSeriesStandard);
+  // The name string made for the call is freed on the way out; the record
+  // array is checked by the leak checker of the sanitizer build.
+  EXPECT_EQ(PlatformLiveBstrCount(), bstrs);
+  EXPECT_EQ(SettingsBytes(returned), SettingsBytes(Settings(0)));
+}
+
+}  // namespace
