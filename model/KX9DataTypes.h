@@ -30,11 +30,9 @@ constexpr LONG KX9_TYPECODE_UNKNOWN = 100;
 constexpr int KX9_BASIC_TYPE_COUNT = 7;
 
 // The table, in lookup order: a lookup takes the first row that matches.
-// "FLOAT" and "LREAL" are both 64 bits wide and share every value.
-inline constexpr KX9BasicType kKX9BasicTypes[KX9_BASIC_TYPE_COUNT] = {
-    {u"BOOL", 1, 1, 1},  {u"INT", 2, 4, 1},   {u"DINT", 3, 5, 2},  {u"WORD", 4, 2, 1},
-    {u"DWORD", 5, 3, 2}, {u"FLOAT", 6, 7, 4}, {u"LREAL", 6, 7, 4},
-};
+// "FLOAT" and "LREAL" are both 64 bits wide and share every value. One
+// exported definition, so the component and its users see the same rows.
+KX9_MODEL_EXPORT extern const KX9BasicType kKX9BasicTypes[KX9_BASIC_TYPE_COUNT];
 
 // Code of the first row whose name equals `name` exactly (case-sensitive,
 // whole string); KX9_TYPECODE_UNKNOWN (100) when none does.
