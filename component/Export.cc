@@ -7,8 +7,8 @@
 // Envelope, little-endian: B (4 bytes, the service block's own length,
 // counting itself) | the rest of the service block | 104 settings bytes |
 // the label image. One extra 0 byte follows an image and is not counted.
-#include <climits>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <new>
 
@@ -20,6 +20,7 @@ namespace {
 // its own length, 4.
 constexpr LONG kSubstituteBlockSize = 4;
 constexpr LONG kSettingsSize = static_cast<LONG>(sizeof(_STKX9AUTODEVSET));
+constexpr LONG kLongMax = std::numeric_limits<LONG>::max();
 // Largest service block the high-capacity series accepts.
 constexpr LONGLONG kMaxBlockSizeX = 0x80000000LL;
 
@@ -98,7 +99,7 @@ ULONG CKX9ComFuncLabelStructure::GetAllData(BYTE** ppData, LONG* pSize, const _S
 
   // A size output beyond 32 bits cannot be reported: such an envelope is as
   // impossible to make as a failed allocation.
-  if (lBlockSize > LONG_MAX - kSettingsSize) return KX9_ERR_ALLOC;
+  if (lBlockSize > kLongMax - kSettingsSize) return KX9_ERR_ALLOC;
   const LONG lHeaderSize = lBlockSize + kSettingsSize;
   *pSize = lHeaderSize;
 
@@ -109,7 +110,7 @@ ULONG CKX9ComFuncLabelStructure::GetAllData(BYTE** ppData, LONG* pSize, const _S
     *ppData = pBuffer;
     if (lImage < 0) return KX9_ERR_ALLOC;
     if (lImage > 0 && pBuffer != nullptr) {
-      if (lImage > LONG_MAX - lHeaderSize) {
+      if (lImage > kLongMax - lHeaderSize) {
         delete[] pBuffer;
         *ppData = nullptr;
         return KX9_ERR_ALLOC;

@@ -3,7 +3,6 @@
 // JSON <-> label records for the kx9label tool.
 #include "tools/LabelCodec.h"
 
-#include <climits>
 #include <cstdint>
 #include <initializer_list>
 #include <limits>
@@ -11,6 +10,8 @@
 namespace kx9tool {
 
 namespace {
+
+constexpr LONG kLongMax = std::numeric_limits<LONG>::max();
 
 [[noreturn]] void Fail(const std::string& where, const std::string& what) {
   throw CodecError(where.empty() ? what : where + ": " + what);
@@ -402,7 +403,7 @@ Json DataToJson(const _STKX9LABELSTRUCTURE* data, LONG count) {
 
 LabelSet DataFromJson(const Json& data) {
   if (!data.is_array()) Fail("data", "expected an array");
-  if (data.size() > static_cast<std::size_t>(LONG_MAX)) Fail("data", "too many data");
+  if (data.size() > static_cast<std::size_t>(kLongMax)) Fail("data", "too many data");
   LabelSet set(static_cast<LONG>(data.size()));
   for (std::size_t i = 0; i < data.size(); ++i) {
     const std::string where = At("data", i);

@@ -4,11 +4,11 @@
 #include "tools/LabelTool.h"
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <memory>
 
 namespace kx9tool {
@@ -16,6 +16,7 @@ namespace kx9tool {
 namespace {
 
 constexpr std::size_t kSettingsSize = sizeof(_STKX9AUTODEVSET);
+constexpr LONG kLongMax = std::numeric_limits<LONG>::max();
 
 ComPtr<IVNDataABS_GenericData> OpenGenericData(refdb::RefDatabase& db, const STOBJECTID& project) {
   IVNDataABS_Workspace* ws = db.Workspace();
@@ -60,7 +61,7 @@ std::unique_ptr<BYTE[]> WriteImage(Session& s, LabelDocument& doc, LONG headerSi
 }
 
 LONG CheckedLength(std::size_t n, const char* what) {
-  if (n > static_cast<std::size_t>(LONG_MAX)) throw ToolError(std::string(what) + " is larger than 2 GiB");
+  if (n > static_cast<std::size_t>(kLongMax)) throw ToolError(std::string(what) + " is larger than 2 GiB");
   return static_cast<LONG>(n);
 }
 
