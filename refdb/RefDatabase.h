@@ -21,15 +21,50 @@
 // Object IDs. Keys are unique and lookups hash-based. Classic variables and
 // members get type-carrying IDs (top byte of the key 0xFF, low word the type
 // code). High-capacity GVLs have word 0 = 0, word 1 = 0xE0030000 and word 3
-// = their number; high-capacity SDTs word 1 = 0xE0300000.
+// = their number; high-capacity SDTs word 1 = 0xE0300000. Numbers count from
+// 1 per project and are never given twice. Every ID has a non-zero last word,
+// so only all twelve words name an object.
 //
-// Failure injection. Every operation has a name "<Interface>.<Operation>",
-// the interface named without its IVNDataABS_ prefix, e.g.
-// "Workspace.GetObjectName", "Variable.GetComment", "LabelService.GetBlock",
-// "HighCapacityGlobalVariable.GetRows", "HighCapacityStructure.SetRows",
-// "GenericData.GetGenericData", "Storage.Flush", "DeviceConversion.ConvertLabels".
-// A fault makes the operation return `status` and store `detail` without
-// doing anything.
+// Objects. GetDataObject hands out an object's IUnknown, borrowed. A project
+// (1) answers nothing more; the classic GVL collection (13)
+// IVNDataABS_GlobalLabelSetting; the high-capacity GVL collection
+// IVNDataABS_Storage and IVNDataABS_HighCapacityLabelSetting (read-only; see
+// SetHighCapacityExternalFlag); the generic-data object (2)
+// IVNDataABS_GenericData; a global variable (16) IVNDataABS_Variable,
+// IVNDataABS_GlobalVariable, IVNDataABS_VariableDataType,
+// IVNDataABS_StructVariable and IVNDataABS_SystemLabel; a structure member
+// (20) the first three; a high-capacity GVL
+// IVNDataABS_HighCapacityGlobalVariable, a high-capacity SDT
+// IVNDataABS_HighCapacityStructure. CreateDataObject accepts any type under
+// any object; CreateElementObject works on classic GVLs and SDTs only.
+// GetParentID of a project gives the null ID.
+//
+// Texts. Texts passed in are copied up to their first zero unit (null is the
+// empty text). Element and name getters return a null BSTR for an empty
+// text; GetMemberDevices fills every slot with a BSTR, empty texts included.
+// Row records keep their texts exactly: a null text reads back null and an
+// empty one as an empty BSTR.
+//
+// Rows. Row IDs start at 1001 and step by 7 in the order rows are added;
+// they are never reused. GetRowIDs ignores its arguments a, b, c and d and
+// lists rows in the order they were added. GetRows checks every row ID
+// before it fills anything; SetRows checks every record (its row exists, its
+// comment and member-device counts match non-null arrays) before it writes
+// anything. GetRowObjectID names the project's high-capacity SDT whose name
+// is the row's structTypeName, or its dataTypeName when that is empty (the
+// first such SDT made, if several).
+//
+// Device conversion. Each project answers a label with "D" followed by a
+// number: the first label asked for gets D10000, the next new one D10001,
+// and a label asked for again gets its device again. extraText is an empty
+// BSTR.
+//
+// Failures of its own (unknown ID, wrong kind of object, bad argument,
+// allocation) are negative statuses with a kDetail* code below, except a
+// missing child in GetChildIDByType (status 1). An object deleted while an
+// interface on it is held stays alive until released, and its operations
+// then fail with kDetailDeleted.
+//
 #pragma once
 
 #include <map>
@@ -194,9 +229,14 @@ class RefDatabase {
   std::vector<std::pair<std::u16string, std::u16string>> ConvertedLabels(const STOBJECTID& project) const;
 
   // --- persistence --------------------------------------------------------
-  // Writes the whole database (every project) to `path`; false on I/O error.
+  // Writes the whole database (every project, object, field, row, array
+  // size, blob, service block, conversion, flag, name, stamp and counter) to
+  // `path` in the database's own binary format; false on I/O error. Faults,
+  // withheld interfaces and call counts are not content and are not saved.
   bool SaveToFile(const std::string& path) const;
-  // Replaces the content with the database saved at `path`.
+  // Replaces the content with the database saved at `path`; IDs stay as they
+  // were. False (content unchanged) when the file cannot be read or is not a
+  // complete database file of this version.
   bool LoadFromFile(const std::string& path);
   // The projects, in creation order.
   std::vector<STOBJECTID> Projects() const;

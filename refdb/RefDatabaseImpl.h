@@ -492,7 +492,8 @@ class RowTable {
   // `validCode` checks the code of each row read.
   bool Load(ByteReader& r, bool (*validCode)(const std::vector<BYTE>&));
 
-  LONG m_lNextRowID = kFirstRowID;
+  // Wider than a row ID, so that running out of IDs is seen, never wrapped.
+  LONGLONG m_llNextRowID = kFirstRowID;
 
  private:
   void Compact();

@@ -268,16 +268,15 @@ HRESULT RowTable::Add(LONG count, LONG* rowIDs, LONG* detail) {
   if (count < 0) return Fail(detail, kStatusInvalidArgument, kDetailBadArgument);
   if (count == 0) return S_OK;
   if (rowIDs == nullptr) return Fail(detail, kStatusBadPointer, kDetailBadArgument);
-  const LONGLONG last = static_cast<LONGLONG>(m_lNextRowID) + static_cast<LONGLONG>(count - 1) * kRowIDStep;
+  const LONGLONG last = m_llNextRowID + static_cast<LONGLONG>(count - 1) * kRowIDStep;
   if (last > 0x7FFFFFFFLL) return Fail(detail, kStatusFailed, kDetailExhausted);
   m_rows.reserve(m_rows.size() + static_cast<std::size_t>(count));
   for (LONG i = 0; i < count; ++i) {
     StoredRow row;
-    row.lRowID = m_lNextRowID;
-    rowIDs[i] = m_lNextRowID;
+    row.lRowID = static_cast<LONG>(m_llNextRowID);
+    rowIDs[i] = row.lRowID;
     m_rows.push_back(std::move(row));
-    // Past the last possible ID the counter stays put; Add refuses from then on.
-    m_lNextRowID = m_lNextRowID <= 0x7FFFFFFF - kRowIDStep ? m_lNextRowID + kRowIDStep : 0x7FFFFFFF;
+    m_llNextRowID += kRowIDStep;
   }
   m_lLive += count;
   return S_OK;
@@ -320,7 +319,7 @@ HRESULT RowTable::Ids(LONG count, LONG* rowIDs, LONG* returned, LONG* detail) co
 }
 
 void RowTable::Save(ByteWriter& w) const {
-  w.I32(m_lNextRowID);
+  w.I64(m_llNextRowID);
   w.U32(static_cast<DWORD>(m_lLive));
   for (const StoredRow& row : m_rows) {
     if (!row.bLive) continue;
@@ -336,8 +335,9 @@ void RowTable::Save(ByteWriter& w) const {
 }
 
 bool RowTable::Load(ByteReader& r, bool (*validCode)(const std::vector<BYTE>&)) {
-  m_lNextRowID = r.I32();
+  m_llNextRowID = r.I64();
   const DWORD n = r.U32();
+  if (m_llNextRowID < kFirstRowID) return false;
   if (!r.Ok() || n > r.Remaining() / 12) return false;
   m_rows.clear();
   m_rows.reserve(n);
@@ -346,7 +346,7 @@ bool RowTable::Load(ByteReader& r, bool (*validCode)(const std::vector<BYTE>&)) 
     StoredRow row;
     row.lRowID = r.I32();
     // Rows must come in ascending ID order below the next ID, as they were kept.
-    if (row.lRowID <= previous || row.lRowID >= m_lNextRowID) return false;
+    if (row.lRowID <= previous || row.lRowID >= m_llNextRowID) return false;
     previous = row.lRowID;
     const DWORD size = r.U32();
     if (!r.Ok() || size > r.Remaining()) return false;
