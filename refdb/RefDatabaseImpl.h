@@ -58,6 +58,7 @@ class ByteWriter {
   void Bstr(const OLECHAR* text) { Text(text, text ? std::char_traits<char16_t>::length(text) : 0); }
   void Id(const STOBJECTID& id) { Raw(id.dwWord, sizeof id.dwWord); }
   void Raw(const void* p, std::size_t n) {
+    if (n == 0) return;
     const BYTE* b = static_cast<const BYTE*>(p);
     m_buf.insert(m_buf.end(), b, b + n);
   }
@@ -124,6 +125,7 @@ class ByteReader {
     m_pos += n;
   }
   bool Raw(void* p, std::size_t n) {
+    if (n == 0) return m_ok;
     if (!m_ok || n > m_n - m_pos) {
       m_ok = false;
       std::memset(p, 0, n);
