@@ -13,7 +13,6 @@
 // Failure injection, withheld interfaces and call counts are test settings,
 // not content: they are neither saved nor replaced by a load.
 #include <fstream>
-#include <iterator>
 
 #include "refdb/RefDatabaseImpl.h"
 
@@ -100,10 +99,13 @@ bool RefDatabase::SaveToFile(const std::string& path) const {
 }
 
 bool RefDatabase::LoadFromFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
   if (!in) return false;
-  std::vector<BYTE> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return false;
+  const std::streamoff size = in.tellg();
+  if (size < 0) return false;
+  std::vector<BYTE> bytes(static_cast<std::size_t>(size));
+  in.seekg(0);
+  if (!in.read(reinterpret_cast<char*>(bytes.data()), size)) return false;
 
   // Read into a database of its own, so that a bad file changes nothing.
   RefDatabaseImpl fresh;

@@ -157,12 +157,15 @@ Object* RefDatabaseImpl::Create(Object* parent, LONG type, const std::u16string&
   } else if (ownProject) {
     m_projects.push_back(ownProject);
   }
-  if (dynamic_cast<HcSdtObject*>(o) && project) project->IndexStructure(o);
+  if (o->m_bRows && type == VN_TYPE_SDT && project) {
+    project->IndexStructure(o);
+    o->m_bIndexed = true;
+  }
   return o;
 }
 
 void RefDatabaseImpl::Rename(Object* object, std::u16string name) {
-  const bool indexed = dynamic_cast<HcSdtObject*>(object) && object->m_pProject;
+  const bool indexed = object->m_bIndexed && object->m_pProject;
   if (indexed) object->m_pProject->UnindexStructure(object);
   object->m_strName = std::move(name);
   if (indexed) object->m_pProject->IndexStructure(object);
@@ -185,7 +188,8 @@ void RefDatabaseImpl::Delete(Object* root) {
     for (Object* c = subtree[i]->m_pFirstChild; c; c = c->m_pNext) subtree.push_back(c);
   for (auto r = subtree.rbegin(); r != subtree.rend(); ++r) {
     Object* o = *r;
-    if (o->m_pProject && o->m_pProject != o && dynamic_cast<HcSdtObject*>(o)) o->m_pProject->UnindexStructure(o);
+    if (o->m_bIndexed && o->m_pProject) o->m_pProject->UnindexStructure(o);
+    o->m_bIndexed = false;
     o->m_pParent = o->m_pFirstChild = o->m_pLastChild = o->m_pPrev = o->m_pNext = nullptr;
     o->m_lChildren = 0;
     if (o->m_pProject != o) o->m_pProject = nullptr;
@@ -270,10 +274,10 @@ HRESULT WorkspaceObject::CreateElementObject(STOBJECTID data, STOBJECTID* newId,
   if (d == nullptr) return Fail(detail, kStatusFailed, kDetailNotFound);
   // Only classic GVLs and SDTs have element objects; high-capacity ones keep rows.
   LONG collectionType = 0, elementType = 0;
-  if (d->m_lType == VN_TYPE_GVL && dynamic_cast<PlainObject*>(d)) {
+  if (d->m_lType == VN_TYPE_GVL && !d->m_bRows) {
     collectionType = VN_TYPE_VARIABLE_COLLECTION;
     elementType = VN_TYPE_GLOBAL_VARIABLE;
-  } else if (d->m_lType == VN_TYPE_SDT && dynamic_cast<PlainObject*>(d)) {
+  } else if (d->m_lType == VN_TYPE_SDT && !d->m_bRows) {
     collectionType = VN_TYPE_MEMBER_COLLECTION;
     elementType = VN_TYPE_STRUCT_MEMBER;
   } else {

@@ -174,6 +174,8 @@ class Object {
   STOBJECTID m_id{};
   LONG m_lType;
   BYTE m_byFlag = 0;
+  bool m_bRows = false;     // a high-capacity GVL or SDT: its elements are rows
+  bool m_bIndexed = false;  // listed in its project's structures by name
   bool m_bDeleted = false;
   bool m_bStamped = false;
   LONG m_lRefs = 0;
@@ -506,7 +508,7 @@ class RowTable {
 
 class HcGvlObject final : public Object, public IVNDataABS_HighCapacityGlobalVariable {
  public:
-  using Object::Object;
+  HcGvlObject(RefDatabaseImpl* db, LONG type) : Object(db, type) { m_bRows = true; }
   REFDB_IUNKNOWN
   IUnknown* Unknown() override { return static_cast<IVNDataABS_HighCapacityGlobalVariable*>(this); }
   void* Offer(REFIID iid) override;
@@ -532,7 +534,7 @@ class HcGvlObject final : public Object, public IVNDataABS_HighCapacityGlobalVar
 
 class HcSdtObject final : public Object, public IVNDataABS_HighCapacityStructure {
  public:
-  using Object::Object;
+  HcSdtObject(RefDatabaseImpl* db, LONG type) : Object(db, type) { m_bRows = true; }
   REFDB_IUNKNOWN
   IUnknown* Unknown() override { return static_cast<IVNDataABS_HighCapacityStructure*>(this); }
   void* Offer(REFIID iid) override;
@@ -579,6 +581,20 @@ class WorkspaceObject final : public IVNDataABS_Workspace {
   RefDatabaseImpl* m_pDb;
 };
 
+// Hash of an object ID for the object index. The words that tell the
+// database's own IDs apart (0 to 3) are mixed fully; the hash code is kept
+// with each entry so that a lookup compares IDs only on a real match.
+struct ObjectIdHash {
+  std::size_t operator()(const STOBJECTID& id) const {  // not noexcept: keeps the hash codes cached
+    ULONGLONG h = (static_cast<ULONGLONG>(id.dwWord[1]) << 32 | id.dwWord[0]) * 0x9E3779B97F4A7C15ULL;
+    h ^= (static_cast<ULONGLONG>(id.dwWord[3]) << 32 | id.dwWord[2]) + 0xBF58476D1CE4E5B9ULL + (h << 6) + (h >> 2);
+    for (int i = 4; i < 12; ++i) h = (h ^ id.dwWord[i]) * 0x100000001B3ULL;
+    h ^= h >> 31;
+    h *= 0x94D049BB133111EBULL;
+    return static_cast<std::size_t>(h ^ (h >> 29));
+  }
+};
+
 class RefDatabaseImpl {
  public:
   RefDatabaseImpl() : m_workspace(this) {}
@@ -615,7 +631,7 @@ class RefDatabaseImpl {
 
   FaultTable m_faults;
   WorkspaceObject m_workspace;
-  std::unordered_map<STOBJECTID, std::unique_ptr<Object>, STOBJECTIDHash> m_objects;
+  std::unordered_map<STOBJECTID, std::unique_ptr<Object>, ObjectIdHash> m_objects;
   std::unordered_map<const Object*, std::unique_ptr<Object>> m_zombies;
   std::vector<ProjectObject*> m_projects;  // the roots, in creation order
   ULONGLONG m_ullNextSerial = 1;
