@@ -304,11 +304,12 @@ ULONG CKX9ComFuncLabelStructure::_addDynamicLabelStructMapX(STOBJECTID stStructI
       const CString strMemberName = FromBstr(stRow.name);
       if (stDevice.device.IsEmpty()) {
         // "<label><suffix>.<member>"; a failed conversion leaves the device empty.
-        CString strFullName(strLabelName);
-        strFullName += strArraySuffix;
-        strFullName += u'.';
-        strFullName += strMemberName;
-        _convertLabelToKORVEXDevice(strFullName, stDevice.device);
+        std::u16string strFullName;
+        strFullName.reserve(static_cast<std::size_t>(strLabelName.GetLength() + strArraySuffix.GetLength() + 1 +
+                                                     strMemberName.GetLength()));
+        strFullName.append(strLabelName.Str()).append(strArraySuffix.Str()).append(1, u'.');
+        strFullName.append(strMemberName.Str());
+        _convertLabelToKORVEXDevice(CString(std::move(strFullName)), stDevice.device);
       }
       if (!pStruct) continue;
 

@@ -54,10 +54,15 @@ void FreeBstr(BSTR& b) {
   }
 }
 
-// Puts a new BSTR of `text` into `field`, freeing what was there; raises
-// std::bad_alloc when the string cannot be made.
+// A new BSTR of `text`, or null for the empty text: null is the empty
+// string to every BSTR reader, and large projects carry mostly empty
+// comments and extras that would otherwise each cost an allocation on both
+// sides of every batch. Raises std::bad_alloc when the string cannot be made.
+BSTR NewBstr(const CString& text) { return text.IsEmpty() ? nullptr : text.AllocSysString(); }
+
+// Puts a new BSTR of `text` into `field`, freeing what was there.
 void AssignBstr(BSTR& field, const CString& text) {
-  BSTR b = text.AllocSysString();
+  BSTR b = NewBstr(text);
   SysFreeString(field);
   field = b;
 }
@@ -453,8 +458,8 @@ ULONG CKX9ComFuncLabelStructure::_createDataElementGVLX(IUnknown* pObject, CElem
           stRow.memberDeviceCount = lMembers;
           for (LONG j = 0; j < lMembers; ++j) {
             const _STKX9LABELSTRUCTUREGVLDEVICE& stDevice = pRecord->devices.GetAt(j);
-            pDevices[j] = stDevice.device.AllocSysString();
-            pExtras[j] = stDevice.deviceExtra.AllocSysString();
+            pDevices[j] = NewBstr(stDevice.device);
+            pExtras[j] = NewBstr(stDevice.deviceExtra);
           }
         }
         AssignBstr(stRow.structTypeName, pRecord->dataTypeName);
@@ -591,7 +596,8 @@ ULONG CKX9ComFuncLabelStructure::_getCommentX(const stVNVariableComment& stComme
   return KX9_OK;
 }
 
-// Every comment travels, empty ones included, so a write replaces all 16.
+// All 16 entries travel, empty ones included, so a write replaces every
+// comment of the row.
 ULONG CKX9ComFuncLabelStructure::_setCommentX(const _STKX9LABELSTRUCTUREBASEDATA& stRecord,
                                               stVNVariableComment& stComment) {
   FreeComment(stComment);
@@ -603,7 +609,7 @@ ULONG CKX9ComFuncLabelStructure::_setCommentX(const _STKX9LABELSTRUCTUREBASEDATA
   stComment.count = KX9_COMMENT_COUNT;
   for (int i = 0; i < KX9_COMMENT_COUNT; ++i) {
     pItems[i].key = kFirstCommentKey + static_cast<ULONGLONG>(i);
-    pItems[i].text = stRecord.comments[i].AllocSysString();
+    pItems[i].text = NewBstr(stRecord.comments[i]);
   }
   return KX9_OK;
 }
