@@ -213,17 +213,6 @@ TEST(ExportTest, SubstituteAllocationFailureReportsOne) {
   EXPECT_TRUE(out.empty());
 }
 
-TEST(ExportTest, ModeWithoutSystemLabelsWritesNoTrailer) {
-  Project p(C::KX9LabelCPUSeriesStandard, C::KX9LabelModeWithoutSystemLabel);
-  DataSet d = Sample();
-  p.Fill(d);
-  Bytes out;
-  ASSERT_EQ(p.Export(out, Settings(0)), KX9_OK);
-  const std::string text = Text(out, 108);
-  EXPECT_EQ(text.find("SYSLBL"), std::string::npos);
-  EXPECT_EQ(text.back(), '\n');
-}
-
 TEST(ExportTest, GatheringAppendsAtTheRunningCount) {
   Project p;
   DataSet d = Sample();
