@@ -1,0 +1,409 @@
+// The label image: the text lines, each ended by a line feed, in UTF-16LE or
+// in the thread's ANSI code page, optionally followed by the trailer line
+// "SYSLBL,<size>,<mode>,<digest>" and the serialized system-label block.
+// Hosts keep these images for years, so every byte is fixed: no header, no
+// terminator, no byte-order mark.
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "component/KX9ComFuncLabelStructure.h"
+#include "model/LabelLineCodec.h"
+
+namespace {
+
+using U16 = std::u16string;
+
+constexpr BYTE kLF = 0x0A;
+constexpr BYTE kCR = 0x0D;
+
+// The header and trailer markers, tested on a line's text with its appended comma.
+constexpr char16_t kGVLMarker[] = u"GVL,";
+constexpr char16_t kSDTMarker[] = u"SDT,";
+constexpr char16_t kTrailerMarker[] = u"SYSLBL,";
+constexpr std::size_t kMarkerPrefix = 7;  // the longest marker
+
+void AppendDecimal(U16& out, LONGLONG v) {
+  char16_t buf[24];
+  int i = 24;
+  ULONGLONG m = v < 0 ? 0 - static_cast<ULONGLONG>(v) : static_cast<ULONGLONG>(v);
+  do {
+    buf[--i] = static_cast<char16_t>(u'0' + m % 10);
+    m /= 10;
+  } while (m != 0);
+  if (v < 0) buf[--i] = u'-';
+  out.append(buf + i, static_cast<std::size_t>(24 - i));
+}
+
+void AppendHex(U16& out, ULONG v) {
+  char16_t buf[8];
+  int i = 8;
+  do {
+    buf[--i] = u"0123456789abcdef"[v & 0xFu];
+    v >>= 4;
+  } while (v != 0);
+  out.append(buf + i, static_cast<std::size_t>(8 - i));
+}
+
+inline void GetUtf16LE(const BYTE* src, std::size_t n, char16_t* out) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  std::memcpy(out, src, n * 2);
+#else
+  for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<char16_t>(src[2 * i] | (src[2 * i + 1] << 8));
+#endif
+}
+
+inline char16_t Unit16(const BYTE* p, std::size_t k) {
+  return static_cast<char16_t>(p[2 * k] | (p[2 * k + 1] << 8));
+}
+
+// ---------------------------------------------------------------------------
+// Line scanning. A line ends at a line feed that is not the second half of a
+// carriage return + line feed pair, or at the last unit of the image (which
+// then belongs to the line). Empty lines are not taken; the next line starts
+// after their line feed. onLine(first, end, next) gets the line's units and
+// the unit after its end; returning false stops the scan.
+
+// Unit index of the first line feed unit at or after `from`, or `units`.
+std::size_t FindLineFeed16(const BYTE* p, std::size_t from, std::size_t units) {
+  const BYTE* q = p + 2 * from;
+  const BYTE* const end = p + 2 * units;
+  while (q < end) {
+    const void* hit = std::memchr(q, kLF, static_cast<std::size_t>(end - q));
+    if (hit == nullptr) break;
+    const std::size_t off = static_cast<std::size_t>(static_cast<const BYTE*>(hit) - p);
+    if ((off & 1u) == 0 && p[off + 1] == 0) return off / 2;
+    q = static_cast<const BYTE*>(hit) + 1;
+  }
+  return units;
+}
+
+// UTF-16LE and single-byte code pages: no unit is ever skipped but the line
+// feed of a CR LF pair, so the scan can jump from line feed to line feed.
+// `hasLast` is false for a UTF-16 image of odd length: its dangling byte is
+// not a unit, so a last line without a line feed is not taken.
+template <class FindLF, class GetUnit, class F>
+void ScanLinear(std::size_t units, bool hasLast, FindLF findLF, GetUnit unit, F onLine) {
+  std::size_t i = 0;
+  std::size_t start = 0;
+  while (i < units) {
+    const std::size_t j = findLF(i);
+    if (j == units) {
+      if (hasLast && units > start) onLine(start, units, units);
+      return;
+    }
+    if (j > i && unit(j - 1) == kCR) {  // CR LF: part of the line
+      i = j + 1;
+      continue;
+    }
+    if (j > start && !onLine(start, j, j + 1)) return;
+    start = j + 1;
+    i = j + 1;
+  }
+}
+
+// Double-byte code pages: byte by byte, a lead byte (not the last byte) takes
+// the byte after it along, whatever that byte is.
+template <class F>
+void ScanDoubleByte(const BYTE* p, std::size_t len, const bool (&lead)[256], F onLine) {
+  const std::size_t last = len - 1;
+  std::size_t i = 0;
+  std::size_t start = 0;
+  while (i < len) {
+    const BYTE b = p[i];
+    if (i < last && lead[b]) {
+      i += 2;
+      continue;
+    }
+    if (b == kCR && i < last && p[i + 1] == kLF) {
+      i += 2;
+      continue;
+    }
+    if (b == kLF || i == last) {
+      const std::size_t end = b == kLF ? i : i + 1;
+      if (end > start && !onLine(start, end, i + 1)) return;
+      start = i + 1;
+    }
+    ++i;
+  }
+}
+
+enum class LineKind { kOther, kHeader, kTrailer };
+
+// Kind of a line from the first units of its text; the comma its reader
+// appends takes part, so "GVL" alone is a header.
+LineKind Classify(const char16_t* t, std::size_t n) {
+  auto starts = [&](const char16_t* marker) {
+    for (std::size_t k = 0; marker[k] != 0; ++k) {
+      const char16_t c = k < n ? t[k] : (k == n ? u',' : u'\0');
+      if (c != marker[k]) return false;
+    }
+    return true;
+  };
+  if (starts(kGVLMarker) || starts(kSDTMarker)) return LineKind::kHeader;
+  if (starts(kTrailerMarker)) return LineKind::kTrailer;
+  return LineKind::kOther;
+}
+
+// Writes the lines, each with its line feed, into the image buffer in its
+// encoding; never past the end it was given.
+class ImageWriter : public KX9LineSink {
+ public:
+  ImageWriter(BYTE* out, BYTE* end, bool bUtf16) : m_out(out), m_end(end), m_bUtf16(bUtf16) {}
+
+  void Line(const char16_t* p, std::size_t n) override {
+    if (m_bUtf16) {
+      if (static_cast<std::size_t>(m_end - m_out) < 2 * (n + 1)) throw std::bad_alloc();
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+      std::memcpy(m_out, p, 2 * n);
+      m_out += 2 * n;
+#else
+      for (std::size_t i = 0; i < n; ++i) {
+        *m_out++ = static_cast<BYTE>(p[i] & 0xFFu);
+        *m_out++ = static_cast<BYTE>(p[i] >> 8);
+      }
+#endif
+      *m_out++ = kLF;
+      *m_out++ = 0;
+    } else {
+      m_ansi.clear();
+      AppendWideToAnsi(p, n, m_ansi);
+      m_ansi.push_back(static_cast<char>(kLF));
+      if (static_cast<std::size_t>(m_end - m_out) < m_ansi.size()) throw std::bad_alloc();
+      std::memcpy(m_out, m_ansi.data(), m_ansi.size());
+      m_out += m_ansi.size();
+    }
+  }
+  BYTE* Position() const { return m_out; }
+
+ private:
+  BYTE* m_out;
+  BYTE* const m_end;
+  bool m_bUtf16;
+  std::string m_ansi;  // one line in the code page, reused
+};
+
+// The taken lines of an image, decoded one at a time when read, each with
+// the comma its reader appends.
+class ImageLines : public KX9LineList {
+ public:
+  ImageLines(const BYTE* pImage, bool bUtf16) : m_pImage(pImage), m_bUtf16(bUtf16) {}
+
+  // A taken line: `units` units from byte `offset`, already cut at its first zero unit.
+  void Add(std::size_t offset, std::size_t units) {
+    m_spans.push_back(Span{static_cast<ULONG>(offset), static_cast<ULONG>(units)});
+  }
+  int Count() const override { return static_cast<int>(m_spans.size()); }
+  void Get(int i, const char16_t*& p, std::size_t& n) override {
+    const Span& span = m_spans[static_cast<std::size_t>(i)];
+    const BYTE* s = m_pImage + span.offset;
+    m_text.clear();
+    if (m_bUtf16) {
+      m_text.resize(span.units);
+      GetUtf16LE(s, span.units, &m_text[0]);
+    } else {
+      AppendAnsiToWide(s, span.units, m_text);
+    }
+    m_text.push_back(u',');
+    p = m_text.data();
+    n = m_text.size();
+  }
+
+ private:
+  struct Span {
+    ULONG offset;  // images are addressed by 32-bit sizes
+    ULONG units;
+  };
+  const BYTE* m_pImage;
+  bool m_bUtf16;
+  std::vector<Span> m_spans;
+  U16 m_text;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+// The lines are the ones ConvertStructDataToString makes, and their size T
+// is its per-line total; they are measured first and then encoded straight
+// into the image buffer instead of being kept as one string per line. The
+// records are destroyed once their lines are written; on a failure the
+// caller finds them destroyed exactly when the buffer was due to exist.
+LONG CKX9ComFuncLabelStructure::WriteBinaryData(LONG lCount, _STKX9LABELSTRUCTURE*& pData, BYTE*& pImage,
+                                                LONG lHeaderSize) {
+  if (lCount <= 0 || pData == nullptr) return 0;
+  const bool bUtf16 = m_eCPUSeries != KX9LabelCPUSeriesStandard;
+  const bool bFlagAllowed = m_eMode != KX9LabelModeWithoutSystemLabel;
+
+  CGVLDataList lstSystemLabel;
+  ULONGLONG ullLines = 0;
+  try {
+    ullLines = KX9MeasureLabelLines(lCount, pData, bFlagAllowed, bUtf16, lstSystemLabel);
+  } catch (...) {
+    return -1;
+  }
+  const LONG lLines = static_cast<LONG>(static_cast<ULONG>(ullLines));  // a 32-bit total
+  if (lLines <= 0) return lLines;
+
+  BYTE* pBlock = nullptr;
+  bool bRecordsDue = false;  // past the point where the records are given up
+  try {
+    if (ullLines > static_cast<ULONGLONG>(std::numeric_limits<LONG>::max())) throw std::bad_alloc();
+    LONGLONG llTotal = lLines;
+    LONG lBlock = 0;
+    U16 trailer;
+    if (!lstSystemLabel.IsEmpty()) {
+      SerializeSystemLabelData(lstSystemLabel, &lBlock, &pBlock);
+      if (lBlock < 0 || (lBlock > 0 && pBlock == nullptr)) throw std::bad_alloc();
+      CString strHash;
+      CalcMD5Hash(pBlock, static_cast<ULONG>(lBlock), strHash);
+      trailer = kTrailerMarker;
+      AppendHex(trailer, static_cast<ULONG>(lBlock));
+      trailer.push_back(u',');
+      AppendDecimal(trailer, static_cast<LONG>(m_eMode));
+      trailer.push_back(u',');
+      trailer += strHash.Str();
+      llTotal += static_cast<LONGLONG>(GetUnicodeStringLength(CString(trailer))) + lBlock;
+    }
+    bRecordsDue = true;
+    // The image and its envelope must stay addressable by 32-bit sizes.
+    constexpr LONGLONG kMaxSize = std::numeric_limits<LONG>::max();
+    if (llTotal > kMaxSize || lHeaderSize < 0 || llTotal + lHeaderSize + 1 > kMaxSize) throw std::bad_alloc();
+
+    const std::size_t nHeader = static_cast<std::size_t>(lHeaderSize);
+    const std::size_t nImage = static_cast<std::size_t>(llTotal);
+    // Every byte is written below; only the envelope and the final zero need clearing.
+    BYTE* pBuffer = new BYTE[nHeader + nImage + 1];
+    pImage = pBuffer;
+    std::memset(pBuffer, 0, nHeader);
+    BYTE* const pLinesEnd = pBuffer + nHeader + nImage - static_cast<std::size_t>(lBlock);
+    ImageWriter writer(pBuffer + nHeader, pLinesEnd, bUtf16);
+    CGVLDataList lstWritten;  // the same variables again; the measured list is the one serialized
+    KX9FormatLabelLines(lCount, pData, bFlagAllowed, writer, lstWritten);
+    if (!trailer.empty()) writer.Line(trailer.data(), trailer.size());
+    if (writer.Position() != pLinesEnd) throw std::bad_alloc();
+    if (lBlock > 0) std::memcpy(pLinesEnd, pBlock, static_cast<std::size_t>(lBlock));
+    pBuffer[nHeader + nImage] = 0;
+    delete[] pBlock;
+
+    delete[] pData;
+    pData = nullptr;
+    return static_cast<LONG>(llTotal);
+  } catch (...) {
+    delete[] pBlock;
+    if (bRecordsDue) {
+      delete[] pData;
+      pData = nullptr;
+    }
+    return -1;
+  }
+}
+
+LONG CKX9ComFuncLabelStructure::ReadBinaryData(const BYTE* pImage, LONG lLength, _STKX9LABELSTRUCTURE* pData) {
+  if (lLength <= 0) return 0;
+  if (pImage == nullptr) return -1;
+
+  const bool bUtf16 = m_eCPUSeries != KX9LabelCPUSeriesStandard;
+  const std::size_t len = static_cast<std::size_t>(lLength);
+  const std::size_t unitSize = bUtf16 ? 2 : 1;
+  LONG lCount = 0;
+  CGVLDataList lstSystemLabel;  // owned: deserialized records
+
+  try {
+    ImageLines lines(pImage, bUtf16);
+    U16 prefix;  // the first units of a code-page line, for classifying it
+
+    auto onLine = [&](std::size_t first, std::size_t end, std::size_t next) -> bool {
+      const BYTE* s = pImage + first * unitSize;
+      std::size_t n = end - first;  // units; the text ends at its first zero unit
+      LineKind kind;
+      if (bUtf16) {
+        for (std::size_t k = 0; k < n; ++k) {
+          if (s[2 * k] == 0 && s[2 * k + 1] == 0) {
+            n = k;
+            break;
+          }
+        }
+        char16_t head[kMarkerPrefix];
+        const std::size_t h = n < kMarkerPrefix ? n : kMarkerPrefix;
+        GetUtf16LE(s, h, head);
+        kind = Classify(head, h);
+      } else {
+        const void* zero = std::memchr(s, 0, n);
+        if (zero != nullptr) n = static_cast<std::size_t>(static_cast<const BYTE*>(zero) - s);
+        // Every marker character is one byte in the supported code pages, so
+        // a few more bytes than the longest marker classify the line.
+        prefix.clear();
+        AppendAnsiToWide(s, n < kMarkerPrefix + 1 ? n : kMarkerPrefix + 1, prefix);
+        kind = Classify(prefix.data(), prefix.size() < kMarkerPrefix ? prefix.size() : kMarkerPrefix);
+      }
+      if (pData != nullptr) lines.Add(first * unitSize, n);
+
+      if (kind == LineKind::kHeader) {
+        ++lCount;
+        return true;
+      }
+      if (kind == LineKind::kOther) return true;
+
+      // The trailer: the scan ends here. Only the filling pass reads it.
+      if (pData == nullptr) return false;
+      const char16_t* pLine = nullptr;
+      std::size_t nLine = 0;
+      lines.Get(lines.Count() - 1, pLine, nLine);
+      CStringArray arrFields;
+      _tokenize(CString(pLine, static_cast<int>(nLine)), arrFields);
+      arrFields.SetSize(4);
+      const LONG lBlock = wcstol(arrFields[1], nullptr, 16);
+      const int nMode = static_cast<int>(_wtol(arrFields[2]));
+      const std::size_t blockStart = next * unitSize;
+      if (lBlock < 0 || static_cast<ULONGLONG>(blockStart) + static_cast<ULONGLONG>(lBlock) > len) return false;
+      CString strHash;
+      CalcMD5Hash(pImage + blockStart, static_cast<ULONG>(lBlock), strHash);
+      if (strHash.CompareNoCase(arrFields[3]) != 0) return false;
+      DeserializeSystemLabelData(pImage + blockStart, lBlock, nMode, lstSystemLabel);
+      return false;
+    };
+
+    if (bUtf16) {
+      const std::size_t units = len / 2;
+      ScanLinear(
+          units, len % 2 == 0, [&](std::size_t from) { return FindLineFeed16(pImage, from, units); },
+          [&](std::size_t k) { return Unit16(pImage, k); }, onLine);
+    } else {
+      bool lead[256];
+      bool bAnyLead = false;
+      for (int b = 0; b < 256; ++b) {
+        lead[b] = IsAnsiLeadByte(static_cast<BYTE>(b));
+        bAnyLead = bAnyLead || lead[b];
+      }
+      if (bAnyLead) {
+        ScanDoubleByte(pImage, len, lead, onLine);
+      } else {
+        ScanLinear(
+            len, true,
+            [&](std::size_t from) {
+              const void* hit = std::memchr(pImage + from, kLF, len - from);
+              return hit ? static_cast<std::size_t>(static_cast<const BYTE*>(hit) - pImage) : len;
+            },
+            [&](std::size_t k) { return pImage[k]; }, onLine);
+      }
+    }
+
+    // The lines read as ConvertStringToStructData reads them.
+    if (lCount > 0 && pData != nullptr) {
+      KX9ReadLabelLines(
+          lines, lCount, pData, lstSystemLabel, m_eMode != KX9LabelModeWithoutSystemLabel,
+          [](void* pContext, _STKX9LABELSTRUCTUREGVLDATA* pDest, const _STKX9LABELSTRUCTUREGVLDATA* pSrc) {
+            static_cast<CKX9ComFuncLabelStructure*>(pContext)->_setSystemLabelInf(pDest, pSrc);
+          },
+          this);
+    }
+  } catch (...) {
+    lCount = -1;
+  }
+
+  for (int i = 0; i < lstSystemLabel.GetCount(); ++i) delete lstSystemLabel.GetAtIndex(i);
+  return lCount;
+}

@@ -1,0 +1,59 @@
+// File: LabelLineCodec.h
+//
+// Internal to model/: the one formatter and the one reader of label lines,
+// shared by the line conversion members, the label image and the text file,
+// so that a line is written and read the same way on every path. The image
+// code feeds them without building one string object per line.
+#pragma once
+
+#include <string>
+
+#include "model/KX9LabelRecords.h"
+
+// Receives the formatted lines in order, each without a line end.
+class KX9LineSink {
+ public:
+  virtual void Line(const char16_t* p, std::size_t n) = 0;
+
+ protected:
+  ~KX9LineSink() = default;
+};
+
+// Number of lines KX9FormatLabelLines makes for data [0, lCount).
+std::size_t KX9CountLabelLines(LONG lCount, const _STKX9LABELSTRUCTURE* pData);
+
+// Bytes the lines of data [0, lCount) take with their line feeds, as UTF-16
+// units or in the thread's ANSI code page: exactly what the image writer
+// writes for them. Appends the flagged variables to lstSystemLabel, in the
+// order KX9FormatLabelLines would. Raises std::bad_alloc.
+ULONGLONG KX9MeasureLabelLines(LONG lCount, const _STKX9LABELSTRUCTURE* pData, bool bFlagAllowed, bool bUtf16,
+                               CKX9GVLDataList& lstSystemLabel);
+
+// Formats data [0, lCount) into lines: per GVL or SDT datum its header line,
+// then one line per element, each variable followed by its device lines.
+// Every variable whose system-label flag field is "1" (status non-zero and
+// bFlagAllowed) is appended to lstSystemLabel. Raises std::bad_alloc.
+void KX9FormatLabelLines(LONG lCount, const _STKX9LABELSTRUCTURE* pData, bool bFlagAllowed, KX9LineSink& sink,
+                         CKX9GVLDataList& lstSystemLabel);
+
+// The lines to read, each already holding the comma its reader appends.
+class KX9LineList {
+ public:
+  virtual int Count() const = 0;
+  // The text of line i; valid until the next call.
+  virtual void Get(int i, const char16_t*& p, std::size_t& n) = 0;
+
+ protected:
+  ~KX9LineList() = default;
+};
+
+// Copies the system-label part of `src` into `dest` for a flagged variable.
+using KX9SystemLabelCopy = void (*)(void* pContext, _STKX9LABELSTRUCTUREGVLDATA* pDest,
+                                    const _STKX9LABELSTRUCTUREGVLDATA* pSrc);
+
+// The line reader: fills data [0, lCount) of pData from the lines. System
+// labels are taken from lstSystemLabel in order, one per flagged variable,
+// only when bUseFlag. Raises std::bad_alloc; what was appended stays.
+void KX9ReadLabelLines(KX9LineList& lines, LONG lCount, _STKX9LABELSTRUCTURE* pData,
+                       const CKX9GVLDataList& lstSystemLabel, bool bUseFlag, KX9SystemLabelCopy pCopy,
+                       void* pContext);

@@ -1,0 +1,678 @@
+// Label records <-> text lines: the common body of the label image and of the
+// label structure text file. One header line per datum, one line per element,
+// one line per allocated device; comma-separated fields, free text escaped.
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "component/KX9ComFuncLabelStructure.h"
+#include "model/LabelLineCodec.h"
+
+namespace {
+
+using U16 = std::u16string;
+
+constexpr char16_t kComma = u',';
+constexpr char16_t kBackslash = u'\\';
+
+// Number of fields of a member line and of a variable line, and of a device line.
+constexpr int kMemberFields = 20;
+constexpr int kVariableFields = 37;
+constexpr int kDeviceFields = 2;
+constexpr int kArraySizeFields = 3;  // dimensions a variable line carries
+
+// ---------------------------------------------------------------------------
+// Writing.
+
+// A field as a "%s" conversion takes it: its text up to its first zero unit;
+// with the number of characters escaping prefixes with a backslash, and
+// whether all are ASCII (one byte each in every supported code page).
+struct FieldScan {
+  std::size_t n;
+  std::size_t escapes;
+  bool bAscii;
+};
+inline FieldScan Scan(const CString& text) {
+  const U16& s = text.Str();
+  const char16_t* p = s.data();
+  std::size_t n = s.size();
+  std::size_t escapes = 0;
+  unsigned bits = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const char16_t c = p[i];
+    if (c == 0) {
+      n = i;
+      break;
+    }
+    escapes += static_cast<std::size_t>((c == u',') | (c == u'\\'));
+    bits |= c;
+  }
+  return FieldScan{n, escapes, bits < 0x80};
+}
+
+// The length of a field as a "%s" conversion takes it.
+inline std::size_t CLength(const CString& text) {
+  const U16& s = text.Str();
+  if (s.empty()) return 0;
+  const char16_t* z = std::char_traits<char16_t>::find(s.data(), s.size(), u'\0');
+  return z ? static_cast<std::size_t>(z - s.data()) : s.size();
+}
+
+// Writes the decimal digits of v at the end of buf; returns where they start.
+inline char16_t* FormatDecimal(LONGLONG v, char16_t* end) {
+  ULONGLONG m = v < 0 ? 0 - static_cast<ULONGLONG>(v) : static_cast<ULONGLONG>(v);
+  do {
+    *--end = static_cast<char16_t>(u'0' + m % 10);
+    m /= 10;
+  } while (m != 0);
+  if (v < 0) *--end = u'-';
+  return end;
+}
+
+inline bool NeedsEscape(char16_t c) { return c == kBackslash || c == kComma; }
+
+// Builds one line at a time into a buffer sized up front for the line's
+// longest possible form, then hands it to the sink.
+class LineBuilder {
+ public:
+  explicit LineBuilder(KX9LineSink& sink) : m_sink(sink) {}
+
+  void Begin(std::size_t maxUnits) {
+    if (maxUnits > m_capacity) {
+      m_capacity = maxUnits + maxUnits / 2;
+      m_buffer.reset(new char16_t[m_capacity]);
+    }
+    m_w = m_buffer.get();
+  }
+  void Literal(const char16_t* s, std::size_t n) {
+    std::memcpy(m_w, s, n * sizeof(char16_t));
+    m_w += n;
+  }
+  void Comma() { *m_w++ = kComma; }
+  void Raw(const CString& text) { Literal(text.Str().data(), CLength(text)); }
+  // Every backslash doubled, every comma preceded by a backslash, in one
+  // pass: both simply get a backslash in front of them.
+  void Escaped(const CString& text) {
+    const U16& s = text.Str();
+    const char16_t* p = s.data();
+    const std::size_t n = s.size();
+    char16_t* w = m_w;
+    for (std::size_t i = 0; i < n; ++i) {
+      const char16_t c = p[i];
+      if (c == 0) break;
+      if (NeedsEscape(c)) *w++ = kBackslash;
+      *w++ = c;
+    }
+    m_w = w;
+  }
+  void Decimal(LONGLONG v) {
+    char16_t buf[24];
+    const char16_t* first = FormatDecimal(v, buf + 24);
+    Literal(first, static_cast<std::size_t>(buf + 24 - first));
+  }
+  void End() { m_sink.Line(m_buffer.get(), static_cast<std::size_t>(m_w - m_buffer.get())); }
+
+ private:
+  KX9LineSink& m_sink;
+  std::unique_ptr<char16_t[]> m_buffer;
+  std::size_t m_capacity = 0;
+  char16_t* m_w = nullptr;
+};
+
+// Counts what LineBuilder would write: the units of each line, or its bytes
+// in the thread's code page, plus its line feed. The code-page size of a
+// line is the sum of its fields' sizes: separators and escapes are ASCII,
+// and no escape ever splits a surrogate pair.
+class LineMeasure {
+ public:
+  explicit LineMeasure(bool bUtf16) : m_bUtf16(bUtf16) {}
+
+  void Begin(std::size_t) {}
+  void Literal(const char16_t*, std::size_t n) { m_line += n; }
+  void Comma() { ++m_line; }
+  void Raw(const CString& text) { m_line += Size(text, Scan(text)); }
+  void Escaped(const CString& text) {
+    const FieldScan f = Scan(text);
+    m_line += Size(text, f) + f.escapes;
+  }
+  void Decimal(LONGLONG v) {
+    char16_t buf[24];
+    m_line += static_cast<std::size_t>(buf + 24 - FormatDecimal(v, buf + 24));
+  }
+  void End() {
+    m_total += m_bUtf16 ? 2 * (m_line + 1) : m_line + 1;
+    m_line = 0;
+  }
+  ULONGLONG Total() const { return m_total; }
+
+ private:
+  std::size_t Size(const CString& text, const FieldScan& f) const {
+    return (m_bUtf16 || f.bAscii) ? f.n : WideToAnsiLength(text.Str().data(), f.n);
+  }
+
+  bool m_bUtf16;
+  std::size_t m_line = 0;
+  ULONGLONG m_total = 0;
+};
+
+// Longest possible form of a line: every escaped character doubled, every
+// number at its widest.
+constexpr std::size_t kNumberWidth = 20;
+inline std::size_t Bound(const CString& text) { return 2 * text.Str().size(); }
+
+// Formats the lines of data [0, lCount) through `out` (a LineBuilder or a
+// LineMeasure). pSystemLabel, when given, collects the flagged variables.
+template <class Out>
+void FormatLines(LONG lCount, const _STKX9LABELSTRUCTURE* pData, bool bFlagAllowed, Out& out,
+                 CKX9GVLDataList* pSystemLabel) {
+  if (pData == nullptr) return;
+  // A null element pointer is written as a record at its construction values,
+  // so the header's element count still matches the lines that follow.
+  static const _STKX9LABELSTRUCTURESDTDATA kBlankMember;
+  static const _STKX9LABELSTRUCTUREGVLDATA kBlankVariable;
+
+  for (LONG d = 0; d < lCount; ++d) {
+    const _STKX9LABELSTRUCTURE& datum = pData[d];
+    if (datum.dataType != KX9_DATATYPE_GVL && datum.dataType != KX9_DATATYPE_SDT) continue;
+    const bool bGVL = datum.dataType == KX9_DATATYPE_GVL;
+    out.Begin(4 + datum.name.Str().size() + 1 + kNumberWidth);
+    out.Literal(bGVL ? u"GVL," : u"SDT,", 4);
+    out.Raw(datum.name);
+    out.Comma();
+    out.Decimal(datum.elements.GetSize());
+    out.End();
+
+    for (int e = 0; e < datum.elements.GetSize(); ++e) {
+      if (!bGVL) {
+        const auto* pm = static_cast<const _STKX9LABELSTRUCTURESDTDATA*>(datum.elements[e]);
+        const _STKX9LABELSTRUCTURESDTDATA& m = pm ? *pm : kBlankMember;
+        std::size_t bound = kNumberWidth + kMemberFields + Bound(m.name) + Bound(m.dataTypeName) + Bound(m.initData);
+        for (const CString& c : m.comments) bound += Bound(c);
+        out.Begin(bound);
+        out.Decimal(static_cast<LONG>(m.lineNo));
+        out.Comma();
+        out.Escaped(m.name);
+        out.Comma();
+        out.Escaped(m.dataTypeName);
+        out.Comma();
+        out.Escaped(m.initData);
+        for (const CString& c : m.comments) {
+          out.Comma();
+          out.Escaped(c);
+        }
+        out.End();
+        continue;
+      }
+
+      auto* pv = static_cast<_STKX9LABELSTRUCTUREGVLDATA*>(datum.elements[e]);
+      const _STKX9LABELSTRUCTUREGVLDATA& v = pv ? *pv : kBlankVariable;
+      std::size_t bound = 12 * kNumberWidth + kVariableFields + Bound(v.name) + Bound(v.dataTypeName) +
+                          Bound(v.initData) + Bound(v.remark) + Bound(v.exAccess) + Bound(v.dynamicAttr1) +
+                          Bound(v.dynamicAttr2) + Bound(v.dynamicAttr4) + Bound(v.dynamicAttr5);
+      for (const CString& c : v.comments) bound += Bound(c);
+      out.Begin(bound);
+      out.Decimal(static_cast<LONG>(v.lineNo));
+      out.Comma();
+      out.Escaped(v.name);
+      out.Comma();
+      out.Escaped(v.dataTypeName);
+      out.Comma();
+      out.Escaped(v.initData);
+      out.Comma();
+      out.Decimal(v.classKeyword);
+      out.Comma();
+      out.Decimal(v.structType);
+      out.Comma();
+      out.Escaped(v.comments[0]);
+      out.Comma();
+      out.Escaped(v.remark);
+      out.Comma();
+      out.Decimal(v.devices.GetSize());
+      const bool bFlag = pv != nullptr && v.systemLabel.status != 0 && bFlagAllowed;
+      out.Literal(bFlag ? u",1," : u",0,", 3);
+      out.Raw(v.exAccess);
+      for (int c = 1; c < KX9_COMMENT_COUNT; ++c) {
+        out.Comma();
+        out.Escaped(v.comments[c]);
+      }
+      for (int a = 0; a < kArraySizeFields; ++a) {
+        out.Comma();
+        if (a < v.arraySizes.GetSize()) {
+          const _STARRAYSIZEINFO& size = v.arraySizes[a];
+          out.Decimal(size.value1);
+          out.Comma();
+          out.Decimal(size.value2);
+        } else {
+          out.Comma();
+        }
+      }
+      out.Comma();
+      out.Raw(v.dynamicAttr1);
+      out.Comma();
+      out.Raw(v.dynamicAttr2);
+      out.Comma();
+      out.Raw(v.dynamicAttr4);
+      out.Comma();
+      out.Raw(v.dynamicAttr5);
+      out.Comma();
+      out.Decimal(v.dynamicAttr3);
+      out.End();
+      if (bFlag && pSystemLabel != nullptr) pSystemLabel->AddTail(pv);
+
+      for (int k = 0; k < v.devices.GetSize(); ++k) {
+        const _STKX9LABELSTRUCTUREGVLDEVICE& dev = v.devices[k];
+        out.Begin(1 + Bound(dev.device) + Bound(dev.deviceExtra));
+        out.Escaped(dev.device);
+        out.Comma();
+        out.Escaped(dev.deviceExtra);
+        out.End();
+      }
+    }
+  }
+}
+
+// Bytes the line with its line feed takes in the image encoding; 32-bit
+// arithmetic, as the image's sizes are.
+inline ULONG EncodedLineSize(const char16_t* p, std::size_t n, bool bUtf16) {
+  if (bUtf16) return 2u * (static_cast<ULONG>(n) + 1u);
+  return static_cast<ULONG>(WideToAnsiLength(p, n)) + 1u;
+}
+
+// ---------------------------------------------------------------------------
+// Splitting.
+
+struct FieldSpan {
+  std::size_t begin;
+  std::size_t end;
+  bool hasBackslash;
+};
+
+// Walks the fields of a line as _tokenize defines them: split at every comma,
+// but a comma after an odd number of backslashes continues the field; a last
+// piece ending in an odd number of backslashes is dropped with everything
+// accumulated for it. Calls f(span) per field until f returns false.
+template <class F>
+void ForEachField(const char16_t* p, std::size_t n, F f) {
+  std::size_t fieldBegin = 0;
+  std::size_t run = 0;  // backslashes right before position i
+  bool bBackslash = false;
+  for (std::size_t i = 0; i < n; ++i) {
+    const char16_t c = p[i];
+    if (c == kBackslash) {
+      ++run;
+      bBackslash = true;
+      continue;
+    }
+    if (c == kComma) {
+      if (run & 1u) {  // escaped: the field goes on
+        run = 0;
+        continue;
+      }
+      if (!f(FieldSpan{fieldBegin, i, bBackslash})) return;
+      fieldBegin = i + 1;
+      bBackslash = false;
+    }
+    run = 0;
+  }
+  if ((run & 1u) == 0) f(FieldSpan{fieldBegin, n, bBackslash});
+}
+
+// Stores at most `max` fields of the line in `out`; returns how many.
+inline int SplitFields(const char16_t* p, std::size_t len, FieldSpan* out, int max) {
+  int n = 0;
+  ForEachField(p, len, [&](const FieldSpan& s) {
+    out[n++] = s;
+    return n < max;
+  });
+  return n;
+}
+
+// The field text: the backslash in front of each escaped comma removed and
+// every pair of backslashes made one. A run of k backslashes becomes (k-1)/2
+// before an escaped comma and (k+1)/2 anywhere else, which is what removing
+// the escape and then replacing pairs from the left gives.
+void AppendUnescaped(U16& out, const char16_t* p, std::size_t n) {
+  std::size_t i = 0;
+  while (i < n) {
+    std::size_t j = i;
+    while (j < n && p[j] != kBackslash) ++j;
+    out.append(p + i, j - i);
+    if (j == n) break;
+    i = j;
+    while (j < n && p[j] == kBackslash) ++j;
+    const std::size_t k = j - i;
+    const std::size_t keep = (j < n && p[j] == kComma) ? (k - 1) / 2 : (k + 1) / 2;
+    out.append(keep, kBackslash);
+    i = j;
+  }
+}
+
+// Run-time number reading on a span: leading white space (TAB, LF, VT, FF,
+// CR, SPACE), optional sign, ASCII digits, clamped to [lo, hi]. The digits of
+// an escaped field end at its first backslash or comma whether or not it is
+// unescaped first, so the raw span reads the same as the field text.
+LONGLONG ParseClamped(const char16_t* p, std::size_t n, LONGLONG lo, LONGLONG hi) {
+  std::size_t i = 0;
+  while (i < n && (p[i] == u' ' || (p[i] >= u'\t' && p[i] <= u'\r'))) ++i;
+  bool bNegative = false;
+  if (i < n && (p[i] == u'+' || p[i] == u'-')) {
+    bNegative = p[i] == u'-';
+    ++i;
+  }
+  const ULONGLONG limit = bNegative ? 0 - static_cast<ULONGLONG>(lo) : static_cast<ULONGLONG>(hi);
+  ULONGLONG m = 0;
+  bool bOver = false;
+  for (; i < n && p[i] >= u'0' && p[i] <= u'9'; ++i) {
+    if (bOver) continue;
+    const unsigned digit = static_cast<unsigned>(p[i] - u'0');
+    if (m > (limit - digit) / 10) {
+      bOver = true;
+      continue;
+    }
+    m = m * 10 + digit;
+  }
+  if (bOver) m = limit;
+  if (bNegative) return m == 0 ? 0 : -static_cast<LONGLONG>(m - 1) - 1;
+  return static_cast<LONGLONG>(m);
+}
+
+// One line split into its first `max` fields, missing ones empty.
+class FieldReader {
+ public:
+  FieldReader(const char16_t* p, std::size_t n, int max) : m_p(p), m_n(SplitFields(p, n, m_spans, max)) {}
+
+  bool Empty(int i) const { return i >= m_n || m_spans[i].begin == m_spans[i].end; }
+
+  LONG Long(int i) const {
+    if (i >= m_n) return 0;
+    const FieldSpan& s = m_spans[i];
+    return static_cast<LONG>(ParseClamped(m_p + s.begin, s.end - s.begin, INT32_MIN, INT32_MAX));
+  }
+  LONGLONG LongLong(int i) const {
+    if (i >= m_n) return 0;
+    const FieldSpan& s = m_spans[i];
+    return ParseClamped(m_p + s.begin, s.end - s.begin, INT64_MIN, INT64_MAX);
+  }
+
+  // Stores the field text in `dst`; an empty or missing field empties it.
+  void Text(int i, CString& dst) const {
+    if (Empty(i)) {
+      dst.Empty();
+      return;
+    }
+    const FieldSpan& s = m_spans[i];
+    U16& out = dst.Str();
+    out.clear();
+    if (s.hasBackslash)
+      AppendUnescaped(out, m_p + s.begin, s.end - s.begin);
+    else
+      out.assign(m_p + s.begin, s.end - s.begin);
+  }
+
+ private:
+  FieldSpan m_spans[kVariableFields];
+  const char16_t* m_p;
+  int m_n;
+};
+
+inline bool StartsWith(const char16_t* p, std::size_t len, const char16_t* prefix, std::size_t n) {
+  return len >= n && std::char_traits<char16_t>::compare(p, prefix, n) == 0;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// The formatter and the reader.
+
+std::size_t KX9CountLabelLines(LONG lCount, const _STKX9LABELSTRUCTURE* pData) {
+  std::size_t nLines = 0;
+  if (pData == nullptr) return 0;
+  for (LONG d = 0; d < lCount; ++d) {
+    const _STKX9LABELSTRUCTURE& datum = pData[d];
+    if (datum.dataType != KX9_DATATYPE_GVL && datum.dataType != KX9_DATATYPE_SDT) continue;
+    nLines += 1 + static_cast<std::size_t>(datum.elements.GetSize());
+    if (datum.dataType != KX9_DATATYPE_GVL) continue;
+    for (int e = 0; e < datum.elements.GetSize(); ++e) {
+      const auto* v = static_cast<const _STKX9LABELSTRUCTUREGVLDATA*>(datum.elements[e]);
+      if (v != nullptr) nLines += static_cast<std::size_t>(v->devices.GetSize());
+    }
+  }
+  return nLines;
+}
+
+ULONGLONG KX9MeasureLabelLines(LONG lCount, const _STKX9LABELSTRUCTURE* pData, bool bFlagAllowed, bool bUtf16,
+                               CKX9GVLDataList& lstSystemLabel) {
+  LineMeasure measure(bUtf16);
+  FormatLines(lCount, pData, bFlagAllowed, measure, &lstSystemLabel);
+  return measure.Total();
+}
+
+void KX9FormatLabelLines(LONG lCount, const _STKX9LABELSTRUCTURE* pData, bool bFlagAllowed, KX9LineSink& sink,
+                         CKX9GVLDataList& lstSystemLabel) {
+  LineBuilder builder(sink);
+  FormatLines(lCount, pData, bFlagAllowed, builder, &lstSystemLabel);
+}
+
+void KX9ReadLabelLines(KX9LineList& lines, LONG lCount, _STKX9LABELSTRUCTURE* pData,
+                       const CKX9GVLDataList& lstSystemLabel, bool bUseFlag, KX9SystemLabelCopy pCopy,
+                       void* pContext) {
+  if (lCount <= 0 || pData == nullptr) return;
+
+  enum class State { kHeader, kElement, kDevice };
+  State state = State::kHeader;
+  LONG d = 0;          // datum being filled
+  LONG nElements = 0;  // elements its header announced
+  LONG nDevices = 0;   // device lines the held variable announced
+  std::unique_ptr<_STKX9LABELSTRUCTUREGVLDATA> pHeld;  // dropped if its devices never come
+  int nextSystemLabel = 0;
+  const int nSystemLabels = lstSystemLabel.GetCount();
+  const int nLines = lines.Count();
+
+  // Appends a finished element to datum d and closes the datum when full.
+  auto appendElement = [&](_STKX9LABELSTRUCTURE& datum, _STKX9LABELSTRUCTUREBASEDATA* p) {
+    datum.elements.Add(p);
+    if (datum.elements.GetSize() >= nElements) {
+      ++d;
+      state = State::kHeader;
+    } else {
+      state = State::kElement;
+    }
+  };
+
+  for (int i = 0; i < nLines && d < lCount; ++i) {
+    const char16_t* p = nullptr;
+    std::size_t n = 0;
+    lines.Get(i, p, n);
+    _STKX9LABELSTRUCTURE& datum = pData[d];
+
+    if (state == State::kHeader) {
+      const bool bGVL = StartsWith(p, n, u"GVL,", 4);
+      if (!bGVL && !StartsWith(p, n, u"SDT,", 4)) continue;
+      datum.dataType = bGVL ? KX9_DATATYPE_GVL : KX9_DATATYPE_SDT;
+      // The name is the raw text between the first and second comma.
+      const char16_t* second = std::char_traits<char16_t>::find(p + 4, n - 4, kComma);
+      const std::size_t nameEnd = second ? static_cast<std::size_t>(second - p) : n;
+      if (nameEnd > 4)
+        datum.name.Str().assign(p + 4, nameEnd - 4);
+      else
+        datum.name.Empty();
+      nElements = second == nullptr
+                      ? 0
+                      : static_cast<LONG>(ParseClamped(second + 1, n - nameEnd - 1, INT32_MIN, INT32_MAX));
+      if (nElements < 1) {
+        ++d;
+        continue;
+      }
+      // Never reserve more elements than lines remain, whatever the header claims.
+      const LONG remaining = static_cast<LONG>(nLines - i - 1);
+      datum.elements.Reserve(datum.elements.GetSize() + (nElements < remaining ? nElements : remaining));
+      state = State::kElement;
+      continue;
+    }
+
+    if (state == State::kDevice) {
+      FieldReader f(p, n, kDeviceFields);
+      // Filled in place: no copy of the texts.
+      const int k = pHeld->devices.GetSize();
+      pHeld->devices.SetSize(k + 1);
+      f.Text(0, pHeld->devices[k].device);
+      f.Text(1, pHeld->devices[k].deviceExtra);
+      if (pHeld->devices.GetSize() >= nDevices) {
+        appendElement(datum, pHeld.get());
+        pHeld.release();
+      }
+      continue;
+    }
+
+    // Element state.
+    if (datum.dataType == KX9_DATATYPE_SDT) {
+      FieldReader f(p, n, kMemberFields);
+      auto pMember = std::make_unique<_STKX9LABELSTRUCTURESDTDATA>();
+      pMember->lineNo = static_cast<ULONG>(f.Long(0));
+      f.Text(1, pMember->name);
+      f.Text(2, pMember->dataTypeName);
+      f.Text(3, pMember->initData);
+      for (int c = 0; c < KX9_COMMENT_COUNT; ++c) f.Text(4 + c, pMember->comments[c]);
+      appendElement(datum, pMember.get());
+      pMember.release();
+      continue;
+    }
+
+    FieldReader f(p, n, kVariableFields);
+    auto pVar = std::make_unique<_STKX9LABELSTRUCTUREGVLDATA>();
+    pVar->lineNo = static_cast<ULONG>(f.Long(0));
+    f.Text(1, pVar->name);
+    f.Text(2, pVar->dataTypeName);
+    f.Text(3, pVar->initData);
+    pVar->classKeyword = f.Long(4);
+    pVar->structType = f.Long(5);
+    f.Text(6, pVar->comments[0]);
+    f.Text(7, pVar->remark);
+    const LONG lDevices = f.Long(8);
+    f.Text(10, pVar->exAccess);
+    for (int c = 1; c < KX9_COMMENT_COUNT; ++c) f.Text(10 + c, pVar->comments[c]);
+    for (int a = 0; a < kArraySizeFields; ++a) {
+      const int first = 26 + 2 * a;
+      if (f.Empty(first) || f.Empty(first + 1)) break;
+      _STARRAYSIZEINFO size;
+      size.value1 = f.Long(first);
+      size.value2 = f.LongLong(first + 1);
+      pVar->arraySizes.Add(size);
+    }
+    f.Text(32, pVar->dynamicAttr1);
+    f.Text(33, pVar->dynamicAttr2);
+    f.Text(34, pVar->dynamicAttr4);
+    f.Text(35, pVar->dynamicAttr5);
+    pVar->dynamicAttr3 = f.Long(36);
+    if (bUseFlag && f.Long(9) != 0 && nextSystemLabel < nSystemLabels) {
+      pCopy(pContext, pVar.get(), lstSystemLabel.GetAtIndex(nextSystemLabel++));
+    }
+    if (lDevices < 1) {
+      appendElement(datum, pVar.get());
+      pVar.release();
+    } else {
+      nDevices = lDevices;
+      pHeld = std::move(pVar);
+      state = State::kDevice;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Members.
+
+CString CKX9ComFuncLabelStructure::_escapeString(const CString& strText) {
+  const U16& s = strText.Str();
+  U16 out;
+  out.reserve(s.size() + s.size() / 8 + 1);
+  for (char16_t c : s) {
+    if (NeedsEscape(c)) out.push_back(kBackslash);
+    out.push_back(c);
+  }
+  return CString(std::move(out));
+}
+
+void CKX9ComFuncLabelStructure::_tokenize(const CString& strLine, CStringArray& arrFields) {
+  arrFields.RemoveAll();
+  const U16& line = strLine.Str();
+  const char16_t* p = line.data();
+  ForEachField(p, line.size(), [&](const FieldSpan& s) {
+    U16 field;
+    if (s.hasBackslash)
+      AppendUnescaped(field, p + s.begin, s.end - s.begin);
+    else
+      field.assign(p + s.begin, s.end - s.begin);
+    arrFields.Add(CString(std::move(field)));
+    return true;
+  });
+}
+
+LONG CKX9ComFuncLabelStructure::GetUnicodeStringLength(CString strText) {
+  const U16& s = strText.Str();
+  return static_cast<LONG>(EncodedLineSize(s.data(), s.size(), m_eCPUSeries != KX9LabelCPUSeriesStandard));
+}
+
+LONG CKX9ComFuncLabelStructure::ConvertStructDataToString(LONG lCount, _STKX9LABELSTRUCTURE* pData,
+                                                         CStringArray& arrLines, CGVLDataList& lstSystemLabel) {
+  if (lCount <= 0 || pData == nullptr) return 0;
+
+  // Keeps every line as a string and sums the encoded sizes, 32-bit as the
+  // image's sizes are.
+  class ArraySink : public KX9LineSink {
+   public:
+    ArraySink(CStringArray& lines, bool bUtf16) : m_lines(lines), m_bUtf16(bUtf16) {}
+    void Line(const char16_t* p, std::size_t n) override {
+      m_ulTotal += EncodedLineSize(p, n, m_bUtf16);
+      m_lines.Add(CString(p, static_cast<int>(n)));
+    }
+    ULONG Total() const { return m_ulTotal; }
+
+   private:
+    CStringArray& m_lines;
+    bool m_bUtf16;
+    ULONG m_ulTotal = 0;
+  };
+
+  try {
+    const std::size_t nLines = KX9CountLabelLines(lCount, pData);
+    if (nLines <= static_cast<std::size_t>(INT_MAX - arrLines.GetSize()))
+      arrLines.Reserve(arrLines.GetSize() + static_cast<int>(nLines));
+    ArraySink sink(arrLines, m_eCPUSeries != KX9LabelCPUSeriesStandard);
+    KX9FormatLabelLines(lCount, pData, m_eMode != KX9LabelModeWithoutSystemLabel, sink, lstSystemLabel);
+    return static_cast<LONG>(sink.Total());
+  } catch (...) {
+    return -1;
+  }
+}
+
+ULONG CKX9ComFuncLabelStructure::ConvertStringToStructData(CStringArray& arrLines, LONG lCount,
+                                                          _STKX9LABELSTRUCTURE* pData,
+                                                          const CGVLDataList& lstSystemLabel) {
+  class ArrayLines : public KX9LineList {
+   public:
+    explicit ArrayLines(const CStringArray& lines) : m_lines(lines) {}
+    int Count() const override { return m_lines.GetSize(); }
+    void Get(int i, const char16_t*& p, std::size_t& n) override {
+      const U16& s = m_lines[i].Str();
+      p = s.data();
+      n = s.size();
+    }
+
+   private:
+    const CStringArray& m_lines;
+  };
+
+  try {
+    ArrayLines lines(arrLines);
+    KX9ReadLabelLines(
+        lines, lCount, pData, lstSystemLabel, m_eMode != KX9LabelModeWithoutSystemLabel,
+        [](void* pContext, _STKX9LABELSTRUCTUREGVLDATA* pDest, const _STKX9LABELSTRUCTUREGVLDATA* pSrc) {
+          static_cast<CKX9ComFuncLabelStructure*>(pContext)->_setSystemLabelInf(pDest, pSrc);
+        },
+        this);
+    return KX9_OK;
+  } catch (...) {
+    return KX9_ERR_ALLOC;
+  }
+}

@@ -1,0 +1,115 @@
+// The label structure text file: the label lines in the thread's ANSI code
+// page, one per file line, each ended by CR LF. It carries no system-label
+// trailer and no system-label block.
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "component/KX9ComFuncLabelStructure.h"
+
+namespace {
+
+using U16 = std::u16string;
+
+constexpr char16_t kDefaultFileName[] = u"LabelStructure.txt";
+constexpr std::size_t kWriteChunk = 1u << 20;
+constexpr std::size_t kReadChunk = 1u << 20;
+
+struct FileCloser {
+  void operator()(std::FILE* fp) const { std::fclose(fp); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+std::string FileName(const CString& strPath) {
+  return ToUtf8(strPath.IsEmpty() ? U16(kDefaultFileName) : strPath.Str());
+}
+
+// Text mode output: every line feed byte is written as CR LF.
+void AppendTextMode(std::string& out, const std::string& bytes) {
+  std::size_t pos = 0;
+  while (pos < bytes.size()) {
+    const std::size_t lf = bytes.find('\n', pos);
+    if (lf == std::string::npos) {
+      out.append(bytes, pos, std::string::npos);
+      break;
+    }
+    out.append(bytes, pos, lf - pos);
+    out.append("\r\n");
+    pos = lf + 1;
+  }
+}
+
+}  // namespace
+
+void CKX9ComFuncLabelStructure::WriteTextFile(LONG lCount, _STKX9LABELSTRUCTURE* pData, CString strPath) {
+  if (lCount < 1 || pData == nullptr) return;
+
+  CStringArray arrLines;
+  CGVLDataList lstSystemLabel;  // the file carries no system-label data
+  if (ConvertStructDataToString(lCount, pData, arrLines, lstSystemLabel) <= 0) return;
+
+  FilePtr file(std::fopen(FileName(strPath).c_str(), "wb"));
+  if (!file) return;
+
+  std::string out;
+  std::string line;
+  out.reserve(kWriteChunk + 4096);
+  for (int i = 0; i < arrLines.GetSize(); ++i) {
+    const U16& text = arrLines[i].Str();
+    line.clear();
+    AppendWideToAnsi(text.data(), text.size(), line);
+    line.push_back('\n');
+    AppendTextMode(out, line);
+    if (out.size() >= kWriteChunk) {
+      std::fwrite(out.data(), 1, out.size(), file.get());
+      out.clear();
+    }
+  }
+  if (!out.empty()) std::fwrite(out.data(), 1, out.size(), file.get());
+}
+
+LONG CKX9ComFuncLabelStructure::ReadTextFile(CString strPath, _STKX9LABELSTRUCTURE* pData) {
+  std::string content;
+  {
+    FilePtr file(std::fopen(FileName(strPath).c_str(), "rb"));
+    if (!file) return 0;
+    std::size_t got = 0;
+    do {
+      const std::size_t old = content.size();
+      content.resize(old + kReadChunk);
+      got = std::fread(&content[old], 1, kReadChunk, file.get());
+      content.resize(old + got);
+    } while (got == kReadChunk);
+  }
+
+  // Text mode input: CR LF reads as LF, lines end at LF, and a last line
+  // without a line end is still a line.
+  CStringArray arrLines;
+  LONG lCount = 0;
+  const std::size_t n = content.size();
+  std::size_t pos = 0;
+  while (pos < n) {
+    const std::size_t lf = content.find('\n', pos);
+    std::size_t end = lf == std::string::npos ? n : lf;
+    if (lf != std::string::npos && end > pos && content[end - 1] == '\r') --end;
+
+    CString strLine;
+    U16& text = strLine.Str();
+    text.reserve(end - pos + 1);
+    AppendAnsiToWide(reinterpret_cast<const BYTE*>(content.data()) + pos, end - pos, text);
+    strLine.TrimLeft();
+    strLine += u',';
+    const U16& line = strLine.Str();
+    if (line.compare(0, 4, u"GVL,") == 0 || line.compare(0, 4, u"SDT,") == 0) ++lCount;
+    arrLines.Add(std::move(strLine));
+
+    pos = lf == std::string::npos ? n : lf + 1;
+  }
+
+  if (pData != nullptr) {
+    const CGVLDataList lstNoSystemLabels;
+    ConvertStringToStructData(arrLines, lCount, pData, lstNoSystemLabels);
+  }
+  return lCount;
+}
