@@ -1,0 +1,243 @@
+// Element operations of the classic path, against the reference database.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "component/KX9ComFuncLabelStructure.h"
+#include "tests/support/RefdbFixtures.h"
+
+namespace {
+struct ElemOpsTag;
+}
+
+template <>
+struct KX9TestAccess<ElemOpsTag> {
+  using C = CKX9ComFuncLabelStructure;
+  using R = _STKX9LABELSTRUCTUREBASEDATA;
+  static ULONG Get(C& o, STOBJECTID id, C::CElementArray& a) { return o.GetDataElement(id, a); }
+  static ULONG Delete(C& o, STOBJECTID id) { return o.DeleteDataElement(id); }
+  static ULONG Create(C& o, STOBJECTID id, LONG t, R* r) { return o.CreateDataElement(id, t, r); }
+  static ULONG GetGVL(C& o, STOBJECTID id, R** r) { return o.GetDataElementGVL(id, r); }
+  static ULONG SetGVL(C& o, STOBJECTID id, R* r) { return o.SetDataElementGVL(id, r); }
+  static ULONG GetSDT(C& o, STOBJECTID id, R** r) { return o.GetDataElementSDT(id, r); }
+  static ULONG SetSDT(C& o, STOBJECTID id, R* r) { return o.SetDataElementSDT(id, r); }
+  static C::CGVLDataArray& Collected(C& o) { return o.m_arrDeleteSystemLabel; }
+};
+
+namespace {
+using A = KX9TestAccess<ElemOpsTag>;
+using C = CKX9ComFuncLabelStructure;
+using GVL = _STKX9LABELSTRUCTUREGVLDATA;
+using SDT = _STKX9LABELSTRUCTURESDTDATA;
+using Dev = _STKX9LABELSTRUCTUREGVLDEVICE;
+namespace fx = refdb_fixtures;
+
+// Owns the records of an element array as the kind of its datum.
+struct Elements {
+  LONG kind;
+  C::CElementArray arr;
+  explicit Elements(LONG k) : kind(k) {}
+  ~Elements() {
+    for (int i = 0; i < arr.GetSize(); ++i) KX9DeleteElement(kind, arr[i]);
+  }
+  GVL& Var(int i) { return *static_cast<GVL*>(arr[i]); }
+};
+
+struct ElemOpsFixture : ::testing::Test {
+  refdb::RefDatabase db;
+  STOBJECTID project = db.NewProject(u"P");
+  C labels{db.Workspace()};
+  long bstrsAtStart = PlatformLiveBstrCount();
+  STOBJECTID gvl = fx::AddClassicGVL(db, project, u"G");
+  STOBJECTID sdt = fx::AddClassicSDT(db, project, u"Motor");
+
+  void SetUp() override { labels.Initialize(project); }
+  void TearDown() override {
+    for (int i = 0; i < A::Collected(labels).GetSize(); ++i) delete A::Collected(labels)[i];
+    EXPECT_EQ(PlatformLiveBstrCount(), bstrsAtStart);
+    EXPECT_EQ(db.OutstandingReferences(), 0);
+  }
+  STOBJECTID ChildOf(STOBJECTID parent, LONG type) {
+    STOBJECTID id{};
+    LONG d = 0;
+    db.Workspace()->GetChildIDByType(parent, type, &id, &d);
+    return id;
+  }
+  STOBJECTID Variable(const char16_t* name, LONG status) {
+    fx::VariableSpec desc;
+    desc.name = name;
+    desc.systemLabel.status = status;
+    return fx::AddClassicVariable(db, gvl, desc);
+  }
+};
+
+TEST_F(ElemOpsFixture, VariablesAndMembersRoundTripThroughTheDatabase) {
+  SDT member;
+  member.name = u"speed", member.dataTypeName = u"DINT", member.initData = u"5";
+  ASSERT_EQ(A::Create(labels, sdt, KX9_DATATYPE_SDT, &member), KX9_OK);
+  GVL simple, structured, bare;
+  simple.lineNo = 7, simple.name = u"a", simple.classKeyword = 2, simple.dataTypeName = u"WORD";
+  simple.initData = u"3", simple.remark = u"rem", simple.exAccess = u"1";
+  for (int i = 0; i < KX9_COMMENT_COUNT; ++i) simple.comments[i] = CString(u'c', i + 1);
+  for (const char16_t* d : {u"D0", u"D1", u"D2"}) simple.devices.Add(Dev{d, u"x"});
+  simple.systemLabel.status = 5, simple.systemLabel.name = u"sys", simple.systemLabel.comment = u"no";
+  structured.name = u"m", structured.structType = 1, structured.dataTypeName = u"Motor";
+  for (const char16_t* d : {u"M0", u"M1"}) structured.devices.Add(Dev{d, u""});
+  bare.name = u"b";
+  for (GVL* r : {&simple, &structured, &bare}) ASSERT_EQ(A::Create(labels, gvl, KX9_DATATYPE_GVL, r), KX9_OK);
+  ASSERT_EQ(A::Create(labels, gvl, 0, &simple), KX9_OK);  // an empty element, nothing written
+
+  Elements vars(KX9_DATATYPE_GVL);
+  ASSERT_EQ(A::Get(labels, gvl, vars.arr), KX9_OK);
+  ASSERT_EQ(vars.arr.GetSize(), 4);
+  const GVL& a = vars.Var(0);
+  EXPECT_TRUE(a.lineNo == 7 && a.name == u"a" && a.classKeyword == 2 && a.dataTypeName == u"WORD" &&
+              a.initData == u"3" && a.remark == u"rem" && a.exAccess == u"1" && a.reservedText == u"0");
+  EXPECT_EQ(a.comments[0], u"c");
+  for (int i = 1; i < KX9_COMMENT_COUNT; ++i) EXPECT_TRUE(a.comments[i].IsEmpty()) << i;
+  ASSERT_EQ(a.devices.GetSize(), 1);  // only the first device of a simple variable
+  EXPECT_EQ(a.devices[0].device, u"D0");
+  EXPECT_TRUE(a.systemLabel.status == 5 && a.systemLabel.name == u"sys" && a.systemLabel.comment.IsEmpty());
+  ASSERT_EQ(vars.Var(1).devices.GetSize(), 2);
+  EXPECT_EQ(vars.Var(1).devices[1].device, u"M1");
+  ASSERT_EQ(vars.Var(2).devices.GetSize(), 1);  // its own, empty device
+  EXPECT_TRUE(vars.Var(2).devices[0].device.IsEmpty() && vars.Var(3).name.IsEmpty());
+
+  std::vector<STOBJECTID> ids(4);
+  LONG n = 4, d = 0, code = 0;
+  db.Workspace()->GetChildIDList(ChildOf(gvl, VN_TYPE_VARIABLE_COLLECTION), &n, ids.data(), &d);
+  EXPECT_TRUE(db.TypeCode(ids[0], &code) && code == 4);
+  EXPECT_TRUE(db.TypeCode(ids[1], &code) && code == 9);
+
+  Elements members(KX9_DATATYPE_SDT);
+  ASSERT_EQ(A::Get(labels, sdt, members.arr), KX9_OK);
+  ASSERT_EQ(members.arr.GetSize(), 1);
+  const SDT& s = *static_cast<SDT*>(members.arr[0]);
+  EXPECT_TRUE(s.name == u"speed" && s.dataTypeName == u"DINT" && s.initData == u"5");
+
+  labels.SetMode(C::KX9LabelModeWithoutSystemLabel);  // variables without their system label
+  _STKX9LABELSTRUCTUREBASEDATA* p = nullptr;
+  ASSERT_EQ(A::GetGVL(labels, ids[0], &p), KX9_OK);
+  std::unique_ptr<GVL> holder(static_cast<GVL*>(p));
+  EXPECT_TRUE(holder->systemLabel.status == 0 && holder->name == u"a");
+}
+
+TEST_F(ElemOpsFixture, TheLastFieldDecidesAndMissingObjectsHaveTheirOwnCodes) {
+  const STOBJECTID v0 = Variable(u"v0", 0), v1 = Variable(u"v1", 0);
+  _STKX9LABELSTRUCTUREBASEDATA* p = reinterpret_cast<_STKX9LABELSTRUCTUREBASEDATA*>(&bstrsAtStart);
+  GVL rec;
+  SDT member;
+  const auto failNext = [&](const char* op) { db.Faults().Set(op, refdb::Fault{-1, 0, 1, 1}); };
+  failNext("Workspace.GetDataObject");
+  EXPECT_EQ(A::GetGVL(labels, v0, &p), KX9_ERR_NO_ELEMENT);
+  EXPECT_EQ(p, nullptr);
+  failNext("Workspace.GetDataObject");
+  EXPECT_EQ(A::GetSDT(labels, v0, &p), KX9_ERR_DB);
+  EXPECT_EQ(p, nullptr);
+  failNext("Workspace.GetDataObject");
+  EXPECT_EQ(A::SetGVL(labels, v0, &rec), KX9_ERR_DB);
+  failNext("Workspace.GetDataObject");
+  EXPECT_EQ(A::SetSDT(labels, v0, &member), KX9_ERR_DB);
+
+  // An earlier failed field is lost when a later one succeeds.
+  failNext("GlobalVariable.GetRemark");
+  EXPECT_EQ(A::GetGVL(labels, v0, &p), KX9_OK);
+  delete static_cast<GVL*>(p);
+  failNext("Variable.GetExAccess");
+  EXPECT_EQ(A::GetGVL(labels, v0, &p), KX9_ERR_DB);
+  ASSERT_NE(p, nullptr);  // handed over anyway
+  EXPECT_EQ(p->name, u"v0");
+  delete static_cast<GVL*>(p);
+  failNext("Variable.GetLineNo");  // stops name and comments
+  EXPECT_EQ(A::GetSDT(labels, v0, &p), KX9_OK);
+  EXPECT_TRUE(p->name.IsEmpty());
+  delete static_cast<SDT*>(p);
+  rec.systemLabel.status = 3;
+  failNext("SystemLabel.SetName");
+  EXPECT_EQ(A::SetGVL(labels, v0, &rec), KX9_OK);
+  failNext("Variable.SetExAccess");
+  EXPECT_EQ(A::SetGVL(labels, v0, &rec), KX9_ERR_DB);
+  failNext("Variable.SetLineNo");
+  EXPECT_EQ(A::SetSDT(labels, v1, &member), KX9_OK);
+
+  // Without the variable interface a read keeps no device.
+  db.WithholdInterface(v1, IVNDataABS_GlobalVariable::iid);
+  EXPECT_EQ(A::GetGVL(labels, v1, &p), KX9_OK);
+  EXPECT_TRUE(static_cast<GVL*>(p)->devices.IsEmpty() && p->name == u"v1");
+  delete static_cast<GVL*>(p);
+
+  // In a walk a failing element is destroyed and stops it; earlier ones stay.
+  Elements got(KX9_DATATYPE_GVL), typed(KX9_DATATYPE_GVL), none(KX9_DATATYPE_GVL);
+  db.Faults().Set("Variable.GetExAccess", refdb::Fault{-1, 0, 2, 1});
+  EXPECT_EQ(A::Get(labels, gvl, got.arr), KX9_ERR_DB);
+  EXPECT_EQ(got.arr.GetSize(), 1);
+  const STOBJECTID vars = ChildOf(gvl, VN_TYPE_VARIABLE_COLLECTION);
+  STOBJECTID odd{};
+  LONG d = 0;
+  ASSERT_EQ(db.Workspace()->CreateDataObject(vars, nullptr, 21, 0, &odd, &d), S_OK);
+  EXPECT_EQ(A::Get(labels, gvl, typed.arr), KX9_ERR_TYPE);
+  EXPECT_EQ(typed.arr.GetSize(), 2);
+
+  // No element collection is 2; an empty one is no elements.
+  const STOBJECTID empty = fx::AddClassicGVL(db, project, u"E");
+  EXPECT_EQ(A::Get(labels, empty, none.arr), KX9_ERR_DB);
+  ASSERT_EQ(db.Workspace()->CreateDataObject(empty, nullptr, VN_TYPE_VARIABLE_COLLECTION, 0, &odd, &d), S_OK);
+  EXPECT_EQ(A::Get(labels, empty, none.arr), KX9_OK);
+  EXPECT_EQ(none.arr.GetSize(), 0);
+  failNext("Workspace.CreateElementObject");
+  EXPECT_EQ(A::Create(labels, gvl, KX9_DATATYPE_GVL, &rec), KX9_ERR_DB);
+
+  C orphan(nullptr);
+  EXPECT_EQ(A::Get(orphan, gvl, none.arr), KX9_ERR_NO_WORKSPACE);
+  EXPECT_EQ(A::Delete(orphan, gvl), KX9_ERR_NO_WORKSPACE);
+  EXPECT_EQ(A::Create(orphan, gvl, KX9_DATATYPE_GVL, &rec), KX9_ERR_NO_WORKSPACE);
+  EXPECT_EQ(A::GetGVL(orphan, v0, &p), KX9_ERR_NO_WORKSPACE);
+}
+
+TEST_F(ElemOpsFixture, DeletionCollectsSystemLabelsAndStopsAtAFailure) {
+  for (auto [name, status] : std::vector<std::pair<const char16_t*, LONG>>{{u"v0", 5}, {u"v1", 4}, {u"v2", 13},
+                                                                           {u"v3", 2}})
+    Variable(name, status);
+  const STOBJECTID vars = ChildOf(gvl, VN_TYPE_VARIABLE_COLLECTION);
+  labels.SetMode(C::KX9LabelModeWithoutSystemLabel);
+
+  db.Faults().Set("Workspace.DeleteDataObject", refdb::Fault{-1, 0, 3, 1});
+  EXPECT_EQ(A::Delete(labels, gvl), KX9_ERR_DB);
+  LONG n = 0, d = 0;
+  ASSERT_TRUE(db.Exists(vars));
+  db.Workspace()->GetChildIDList(vars, &n, nullptr, &d);
+  EXPECT_EQ(n, 2);
+  ASSERT_EQ(A::Collected(labels).GetSize(), 2);  // v0, and v2 read before its failed deletion
+  EXPECT_EQ(A::Collected(labels)[1]->name, u"v2");
+
+  EXPECT_EQ(A::Delete(labels, gvl), KX9_OK);
+  EXPECT_FALSE(db.Exists(vars));
+  EXPECT_TRUE(db.Exists(gvl));
+  ASSERT_EQ(A::Collected(labels).GetSize(), 4);
+  EXPECT_EQ(A::Collected(labels)[3]->systemLabel.status, 2);
+
+  // Members carry no system labels; the SDT's collection goes too.
+  fx::AddClassicMember(db, sdt, fx::MemberSpec{});
+  const STOBJECTID members = ChildOf(sdt, VN_TYPE_MEMBER_COLLECTION);
+  db.Faults().ResetCounts();
+  EXPECT_EQ(A::Delete(labels, sdt), KX9_OK);
+  EXPECT_FALSE(db.Exists(members));
+  EXPECT_EQ(db.Faults().Calls("Workspace.GetDataObject"), 0);
+}
+
+TEST_F(ElemOpsFixture, HighCapacitySeriesHandsOverToRows) {
+  const STOBJECTID gx = fx::AddGVLX(db, project, u"GX");
+  fx::VariableRowSpec row;
+  row.name = u"r", row.systemLabel.status = 5;
+  fx::AddRowsX(db, gx, {row, row});
+  labels.SetCPUSeries(C::KX9LabelCPUSeriesX);
+  Elements rows(KX9_DATATYPE_GVL);
+  EXPECT_EQ(A::Get(labels, gx, rows.arr), KX9_OK);
+  ASSERT_EQ(rows.arr.GetSize(), 2);
+  EXPECT_TRUE(rows.Var(1).name == u"r" && rows.Var(1).systemLabel.status == 5);
+  EXPECT_EQ(A::Delete(labels, gx), KX9_OK);
+  EXPECT_TRUE(fx::ReadRowsX(db, gx).empty());
+}
+
+}  // namespace
