@@ -11,8 +11,7 @@ ULONG CKX9ComFuncLabelStructure::GetStructDataID(CString strName, STOBJECTID& st
 
   LONG lDetail = 0;
   STOBJECTID stParentID = STOBJECTID::Null();
-  if (m_pWorkspace->GetChildIDByType(m_stObjectID, GetParentCollectionType(VN_TYPE_SDT), &stParentID, &lDetail) !=
-      S_OK)
+  if (m_pWorkspace->GetChildIDByType(m_stObjectID, GetParentCollectionType(VN_TYPE_SDT), &stParentID, &lDetail) != S_OK)
     return KX9_ERR_DB;
 
   LONG lCount = 0;
