@@ -263,7 +263,13 @@ HRESULT WorkspaceObject::CreateDataObject(STOBJECTID parent, BSTR name, LONG typ
   if (newId == nullptr) return Fail(detail, kStatusBadPointer, kDetailBadArgument);
   Object* p = m_pDb->Find(parent);
   if (p == nullptr) return Fail(detail, kStatusFailed, kDetailNotFound);
-  *newId = m_pDb->Create(p, type, FromBstr(name), flag, nullptr)->m_id;
+  Object* o = m_pDb->Create(p, type, FromBstr(name), flag, nullptr);
+  // A classic list or structure type comes with its (empty) element
+  // collection, so reading an empty one finds nothing rather than failing.
+  if (!o->m_bRows && (type == VN_TYPE_GVL || type == VN_TYPE_SDT))
+    m_pDb->Create(o, type == VN_TYPE_GVL ? VN_TYPE_VARIABLE_COLLECTION : VN_TYPE_MEMBER_COLLECTION,
+                  std::u16string(), 0, nullptr);
+  *newId = o->m_id;
   return S_OK;
 }
 

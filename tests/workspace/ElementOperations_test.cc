@@ -179,12 +179,12 @@ TEST_F(ElemOpsFixture, TheLastFieldDecidesAndMissingObjectsHaveTheirOwnCodes) {
   EXPECT_EQ(A::Get(labels, gvl, typed.arr), KX9_ERR_TYPE);
   EXPECT_EQ(typed.arr.GetSize(), 2);
 
-  // No element collection is 2; an empty one is no elements.
+  // An empty element collection is no elements; no element collection is 2.
   const STOBJECTID empty = fx::AddClassicGVL(db, project, u"E");
-  EXPECT_EQ(A::Get(labels, empty, none.arr), KX9_ERR_DB);
-  ASSERT_EQ(db.Workspace()->CreateDataObject(empty, nullptr, VN_TYPE_VARIABLE_COLLECTION, 0, &odd, &d), S_OK);
   EXPECT_EQ(A::Get(labels, empty, none.arr), KX9_OK);
   EXPECT_EQ(none.arr.GetSize(), 0);
+  ASSERT_EQ(db.Workspace()->DeleteDataObject(ChildOf(empty, VN_TYPE_VARIABLE_COLLECTION), &d), S_OK);
+  EXPECT_EQ(A::Get(labels, empty, none.arr), KX9_ERR_DB);
   failNext("Workspace.CreateElementObject");
   EXPECT_EQ(A::Create(labels, gvl, KX9_DATATYPE_GVL, &rec), KX9_ERR_DB);
 
