@@ -166,13 +166,13 @@ TEST_F(RowFixture, WriteStoresEveryKindAndReadGivesItBack) {
 // 2,500 rows behind a gap in the row IDs come back in row order in batches
 // of 1000, 1000 and 500, each with the sizes stored under its own row ID.
 TEST_F(RowFixture, ReadKeepsRowOrderAndSizesAcrossBatchBorders) {
-  std::vector<fx::VariableRowSpec> specs(2600);
+  std::vector<fx::VariableRowSpec> descs(2600);
   auto sized = [](int i) { return i % 7 == 0 || i == 999 || i == 1000 || i == 2599; };
   for (int i = 0; i < 2600; ++i) {
-    specs[static_cast<size_t>(i)].name = FromUtf8("V" + std::to_string(i));
-    if (sized(i)) specs[static_cast<size_t>(i)].arraySizes = {{i, i * 3LL}, {-i, 1}};
+    descs[static_cast<size_t>(i)].name = FromUtf8("V" + std::to_string(i));
+    if (sized(i)) descs[static_cast<size_t>(i)].arraySizes = {{i, i * 3LL}, {-i, 1}};
   }
-  const std::vector<LONG> ids = fx::AddRowsX(db, gvl, specs);
+  const std::vector<LONG> ids = fx::AddRowsX(db, gvl, descs);
   IUnknown* object = nullptr;
   LONG detail = 0;
   ComPtr<IVNDataABS_HighCapacityGlobalVariable> table;
@@ -207,12 +207,12 @@ TEST_F(RowFixture, ReadKeepsRowOrderAndSizesAcrossBatchBorders) {
 }
 
 TEST_F(RowFixture, DeletionKeepsSystemLabelsOfTheListedStatuses) {
-  std::vector<fx::VariableRowSpec> specs(16);
+  std::vector<fx::VariableRowSpec> descs(16);
   for (LONG s = 0; s < 16; ++s) {
-    specs[static_cast<size_t>(s)].name = FromUtf8("S" + std::to_string(s));
-    specs[static_cast<size_t>(s)].systemLabel.status = s;
+    descs[static_cast<size_t>(s)].name = FromUtf8("S" + std::to_string(s));
+    descs[static_cast<size_t>(s)].systemLabel.status = s;
   }
-  fx::AddRowsX(db, gvl, specs);
+  fx::AddRowsX(db, gvl, descs);
   Fail(kGvl + "DeleteRows");  // the labels were collected before
   EXPECT_EQ(A::Delete(labels, gvl), KX9_ERR_DB);
   EXPECT_EQ(fx::ReadRowsX(db, gvl).size(), 16u);
@@ -228,9 +228,9 @@ TEST_F(RowFixture, DeletionKeepsSystemLabelsOfTheListedStatuses) {
 }
 
 TEST_F(RowFixture, FailuresReportTheirCodes) {
-  std::vector<fx::VariableRowSpec> specs(3);
-  for (auto& s : specs) s.arraySizes = {{1, 2}};
-  fx::AddRowsX(db, gvl, specs);
+  std::vector<fx::VariableRowSpec> descs(3);
+  for (auto& s : descs) s.arraySizes = {{1, 2}};
+  fx::AddRowsX(db, gvl, descs);
   const struct {
     std::string op;
     HRESULT status;

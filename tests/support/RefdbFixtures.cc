@@ -134,21 +134,21 @@ std::vector<LONG> RowIds(Itf* rows) {
   return ids;
 }
 
-// Reads every row in one GetRows call; `convert` turns each into a spec.
-template <class Itf, class Row, class Spec, class Convert>
-std::vector<Spec> ReadAll(Itf* rows, Convert convert) {
+// Reads every row in one GetRows call; `convert` turns each into a desc.
+template <class Itf, class Row, class Desc, class Convert>
+std::vector<Desc> ReadAll(Itf* rows, Convert convert) {
   std::vector<LONG> ids = RowIds(rows);
   std::vector<Row> block(ids.size());
   LONG d = 0;
-  std::vector<Spec> specs;
-  if (ids.empty()) return specs;
+  std::vector<Desc> descs;
+  if (ids.empty()) return descs;
   Check(rows->GetRows(static_cast<LONG>(ids.size()), ids.data(), block.data(), &d), "GetRows");
-  specs.reserve(ids.size());
+  descs.reserve(ids.size());
   for (Row& r : block) {
-    specs.push_back(convert(r));
+    descs.push_back(convert(r));
     FreeRow(r);
   }
-  return specs;
+  return descs;
 }
 
 }  // namespace
@@ -215,18 +215,18 @@ STOBJECTID AddClassicMember(refdb::RefDatabase& db, const STOBJECTID& sdt, const
   return AddElement(db, sdt, m.name, m.typeName, m.initData, m.comment, m.lineNo, m.typeCode);
 }
 
-std::vector<LONG> AddRowsX(refdb::RefDatabase& db, const STOBJECTID& gvlX, const std::vector<VariableRowSpec>& specs) {
+std::vector<LONG> AddRowsX(refdb::RefDatabase& db, const STOBJECTID& gvlX, const std::vector<VariableRowSpec>& descs) {
   auto rows = Interface<IVNDataABS_HighCapacityGlobalVariable>(db, gvlX, "IVNDataABS_HighCapacityGlobalVariable");
-  std::vector<LONG> ids(specs.size());
+  std::vector<LONG> ids(descs.size());
   LONG d = 0;
-  if (specs.empty()) return ids;
+  if (descs.empty()) return ids;
   Check(rows->AddRows(static_cast<LONG>(ids.size()), ids.data(), &d), "HighCapacityGlobalVariable.AddRows");
   Strings s;
-  std::vector<stVNGlobalVariableAndSystemLabelElementDataX> block(specs.size());
-  std::vector<std::vector<stVNVariableCommentItem>> items(specs.size());
-  std::vector<std::vector<BSTR>> devices(specs.size()), extras(specs.size());
-  for (std::size_t i = 0; i < specs.size(); ++i) {
-    const VariableRowSpec& v = specs[i];
+  std::vector<stVNGlobalVariableAndSystemLabelElementDataX> block(descs.size());
+  std::vector<std::vector<stVNVariableCommentItem>> items(descs.size());
+  std::vector<std::vector<BSTR>> devices(descs.size()), extras(descs.size());
+  for (std::size_t i = 0; i < descs.size(); ++i) {
+    const VariableRowSpec& v = descs[i];
     auto& r = block[i];
     r.rowID = ids[i];
     r.lineNo = v.lineNo;
@@ -278,17 +278,17 @@ std::vector<LONG> AddRowsX(refdb::RefDatabase& db, const STOBJECTID& gvlX, const
   return ids;
 }
 
-std::vector<LONG> AddRowsX(refdb::RefDatabase& db, const STOBJECTID& sdtX, const std::vector<MemberRowSpec>& specs) {
+std::vector<LONG> AddRowsX(refdb::RefDatabase& db, const STOBJECTID& sdtX, const std::vector<MemberRowSpec>& descs) {
   auto rows = Interface<IVNDataABS_HighCapacityStructure>(db, sdtX, "IVNDataABS_HighCapacityStructure");
-  std::vector<LONG> ids(specs.size());
+  std::vector<LONG> ids(descs.size());
   LONG d = 0;
-  if (specs.empty()) return ids;
+  if (descs.empty()) return ids;
   Check(rows->AddRows(static_cast<LONG>(ids.size()), ids.data(), &d), "HighCapacityStructure.AddRows");
   Strings s;
-  std::vector<stVNStructElementDataX> block(specs.size());
-  std::vector<std::vector<stVNVariableCommentItem>> items(specs.size());
-  for (std::size_t i = 0; i < specs.size(); ++i) {
-    const MemberRowSpec& m = specs[i];
+  std::vector<stVNStructElementDataX> block(descs.size());
+  std::vector<std::vector<stVNVariableCommentItem>> items(descs.size());
+  for (std::size_t i = 0; i < descs.size(); ++i) {
+    const MemberRowSpec& m = descs[i];
     auto& r = block[i];
     r.rowID = ids[i];
     r.lineNo = m.lineNo;

@@ -54,8 +54,8 @@ struct VariableSpec {
   SystemLabelSpec systemLabel;
 };
 
-// A new global variable in `gvl` with every field of `spec`; its ID.
-STOBJECTID AddClassicVariable(refdb::RefDatabase& db, const STOBJECTID& gvl, const VariableSpec& spec);
+// A new global variable in `gvl` with every field of `desc`; its ID.
+STOBJECTID AddClassicVariable(refdb::RefDatabase& db, const STOBJECTID& gvl, const VariableSpec& desc);
 
 struct MemberSpec {
   std::u16string name;
@@ -65,8 +65,8 @@ struct MemberSpec {
   LONG typeCode = -1;  // written unless -1
 };
 
-// A new member of `sdt` with every field of `spec`; its ID.
-STOBJECTID AddClassicMember(refdb::RefDatabase& db, const STOBJECTID& sdt, const MemberSpec& spec);
+// A new member of `sdt` with every field of `desc`; its ID.
+STOBJECTID AddClassicMember(refdb::RefDatabase& db, const STOBJECTID& sdt, const MemberSpec& desc);
 
 // --- high-capacity path -------------------------------------------------------
 
@@ -104,7 +104,7 @@ struct MemberRowSpec {
   LONG dataTypeCode = 0;
 };
 
-// Appends one row per spec to the high-capacity GVL (or SDT); their row IDs.
+// Appends one row per desc to the high-capacity GVL (or SDT); their row IDs.
 std::vector<LONG> AddRowsX(refdb::RefDatabase& db, const STOBJECTID& gvlX, const std::vector<VariableRowSpec>& rows);
 std::vector<LONG> AddRowsX(refdb::RefDatabase& db, const STOBJECTID& sdtX, const std::vector<MemberRowSpec>& rows);
 
