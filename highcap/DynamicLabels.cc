@@ -8,14 +8,14 @@
 #include <utility>
 
 #include "component/KX9ComFuncLabelStructure.h"
+#include "highcap/RowTableHelpers.h"
 
 namespace {
 
-constexpr LONG kRowBatchSize = 1000;
-constexpr LONG kRowIDsArg1 = 1;
-constexpr LONG kRowIDsArg2 = 2;
-constexpr LONG kRowIDsArg3 = 1;
-constexpr LONG kRowIDsArg5 = 0;
+using kx9_highcap::CountRows;
+using kx9_highcap::FetchRowIDs;
+using kx9_highcap::kRowBatchSize;
+
 
 constexpr LONG kStructTypeSimple = 0;
 // Structured with its member devices stored in the row.
@@ -58,26 +58,6 @@ ULONGLONG FormKey(const STOBJECTID& stID, DWORD dwIDHighWord, DWORD dwKeyHighWor
 
 ULONGLONG LabelKey(const STOBJECTID& stID) { return FormKey(stID, kListIDHighWord, kListKeyHighWord); }
 ULONGLONG MemberKey(const STOBJECTID& stID) { return FormKey(stID, kTypeIDHighWord, kTypeKeyHighWord); }
-
-template <class TTable>
-ULONG CountRows(TTable* pTable, LONG& lCount) {
-  LONG lDetail = 0;
-  LONG lRows = 0;
-  if (pTable->GetRowCount(&lRows, &lDetail) < 0) return KX9_ERR_DB;
-  lCount = std::max<LONG>(lRows, 0);
-  return KX9_OK;
-}
-
-// Fewer IDs returned than asked for: only those are real row IDs.
-template <class TTable>
-ULONG FetchRowIDs(TTable* pTable, LONG* pIDs, LONG& lCount) {
-  LONG lDetail = 0;
-  LONG lReturned = lCount;
-  if (pTable->GetRowIDs(kRowIDsArg1, kRowIDsArg2, kRowIDsArg3, lCount, kRowIDsArg5, pIDs, &lReturned, &lDetail) < 0)
-    return KX9_ERR_DB;
-  if (lReturned >= 0 && lReturned < lCount) lCount = lReturned;
-  return KX9_OK;
-}
 
 // "[v1,v2,...]" from the first value of every dimension.
 CString ArraySuffix(const CArray<_STARRAYSIZEINFO>& arrSizes) {

@@ -10,11 +10,14 @@
 #include <utility>
 
 #include "component/KX9ComFuncLabelStructure.h"
+#include "highcap/RowTableHelpers.h"
 
 namespace {
 
-// Rows cross the database boundary at most this many per call.
-constexpr LONG kRowBatchSize = 1000;
+using kx9_highcap::CountRows;
+using kx9_highcap::FetchRowIDs;
+using kx9_highcap::kRowBatchSize;
+
 // Comment i of a label travels under key i + 9.
 constexpr ULONGLONG kFirstCommentKey = 9;
 // Every structure member row carries this class keyword.
@@ -23,12 +26,7 @@ constexpr LONG kMemberClassKeyword = 8;
 // other value structured with member devices.
 constexpr LONG kStructTypeSimple = 0;
 constexpr LONG kStructTypeDynamic = 2;
-// Constant arguments the database expects with GetRowIDs and the array-size
-// calls; passed unchanged.
-constexpr LONG kRowIDsArg1 = 1;
-constexpr LONG kRowIDsArg2 = 2;
-constexpr LONG kRowIDsArg3 = 1;
-constexpr LONG kRowIDsArg5 = 0;
+// Constant argument the database expects with the array-size calls.
 constexpr LONG kArraySizesArg = 1;
 
 // Runs `f` when the scope ends, so lists and blocks are freed on every path,
@@ -90,29 +88,6 @@ BSTR* NewBstrArray(LONG lCount) {
   BSTR* p = static_cast<BSTR*>(CoTaskMemAlloc(cb));
   if (p != nullptr) std::memset(p, 0, cb);
   return p;
-}
-
-// The number of rows of a row table; a negative count reads as none.
-template <class TTable>
-ULONG CountRows(TTable* pTable, LONG& lCount) {
-  LONG lDetail = 0;
-  LONG lRows = 0;
-  if (pTable->GetRowCount(&lRows, &lDetail) < 0) return KX9_ERR_DB;
-  lCount = std::max<LONG>(lRows, 0);
-  return KX9_OK;
-}
-
-// Fills `pIDs` with the table's row IDs in row order. When the database says
-// it returned fewer IDs than asked for, only those are used: the rest of the
-// list holds no real row IDs.
-template <class TTable>
-ULONG FetchRowIDs(TTable* pTable, LONG* pIDs, LONG& lCount) {
-  LONG lDetail = 0;
-  LONG lReturned = lCount;
-  if (pTable->GetRowIDs(kRowIDsArg1, kRowIDsArg2, kRowIDsArg3, lCount, kRowIDsArg5, pIDs, &lReturned, &lDetail) < 0)
-    return KX9_ERR_DB;
-  if (lReturned >= 0 && lReturned < lCount) lCount = lReturned;
-  return KX9_OK;
 }
 
 // Status values of the system labels that survive the deletion of their list.
