@@ -77,9 +77,10 @@ DWORD CArchiveReader::ReadCount() {
 }
 
 CString CArchiveReader::ReadString() {
-  // Length prefix: a byte; 0xFF then a word; 0xFFFF then a dword; a dword of
-  // 0xFFFFFFFF announces a 64-bit length. The word 0xFFFE right after the
-  // first 0xFF byte is the Unicode tag, followed by a length of its own.
+  // Length prefix: a byte; 0xFF then a word; 0xFFFF then a dword, the
+  // widest form (no 64-bit length exists in this encoding). The word 0xFFFE
+  // right after the first 0xFF byte is the Unicode tag, followed by a length
+  // of its own.
   bool wide = false;
   ULONGLONG n = ReadByte();
   if (n == 0xFF) {
@@ -91,15 +92,7 @@ CString CArchiveReader::ReadString() {
     }
     if (n == 0xFF) {
       n = w;
-      if (w == 0xFFFF) {
-        const DWORD d = ReadDWord();
-        n = d;
-        if (d == 0xFFFFFFFFu) {
-          const ULONGLONG lo = ReadDWord();
-          const ULONGLONG hi = ReadDWord();
-          n = lo | (hi << 32);
-        }
-      }
+      if (w == 0xFFFF) n = ReadDWord();
     }
   }
   // Checked before anything is allocated: a claimed length can never make
