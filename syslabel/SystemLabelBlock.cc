@@ -21,7 +21,15 @@ namespace {
 // variables are read for deletion or collection.
 bool IsCollectedStatus(LONG lStatus) {
   switch (lStatus) {
-    case 2: case 3: case 5: case 6: case 8: case 10: case 11: case 13: case 14:
+    case 2:
+    case 3:
+    case 5:
+    case 6:
+    case 8:
+    case 10:
+    case 11:
+    case 13:
+    case 14:
       return true;
     default:
       return false;
@@ -79,10 +87,7 @@ class CValueRestorer {
 // delete[]. When the generic data cannot be read, the block carries a
 // generic length of 0 and no generic bytes. Returns 0 (4 for a missing
 // output); running out of memory raises std::bad_alloc.
-ULONG CKX9ComFuncLabelStructure::SerializeSystemLabelData(CGVLDataList& lstSystemLabel, LONG* pLength,
-                                                          BYTE** ppBlock) {
-  if (pLength == nullptr || ppBlock == nullptr) return KX9_ERR_ARG;
-
+ULONG CKX9ComFuncLabelStructure::SerializeSystemLabelData(CGVLDataList& lstSystemLabel, LONG* pLength, BYTE** ppBlock) {
   CArchiveWriter ar;
   ar.WriteCount(static_cast<DWORD>(lstSystemLabel.GetCount()));
   const _STKX9SYSTEMLABELDATA stEmpty;

@@ -8,9 +8,8 @@
 
 namespace {
 
-// The database's own code for a failed call; a failure that left no code
-// still reads as a database failure, never as success.
-ULONG DetailCode(LONG lDetail) { return lDetail != 0 ? static_cast<ULONG>(lDetail) : KX9_ERR_DB; }
+// A failed call reports the database's own detail code, 0 included.
+ULONG DetailCode(LONG lDetail) { return static_cast<ULONG>(lDetail); }
 
 }  // namespace
 
@@ -18,12 +17,9 @@ ULONG DetailCode(LONG lDetail) { return lDetail != 0 ? static_cast<ULONG>(lDetai
 // when that is above 0, *ppBlob receives a new[] buffer of that many bytes
 // that the caller frees with delete[], also when the result is not 0 (the
 // buffer is then zero-filled where the database left it unfilled). Results:
-// 0, 1 no memory, 2 no generic-data interface, 4 missing output, 5 no
-// workspace, else the database's detail code.
+// 0, 1 no memory, 2 no generic-data interface, else the database's detail
+// code as it stands (0 included).
 ULONG CKX9ComFuncLabelStructure::GetGenericDataInf(LONG lKind, LONG* pLength, BYTE** ppBlob) {
-  if (pLength == nullptr || ppBlob == nullptr) return KX9_ERR_ARG;
-  if (m_pWorkspace == nullptr) return KX9_ERR_NO_WORKSPACE;
-
   STOBJECTID stGeneric = STOBJECTID::Null();
   LONG lDetail = 0;
   if (m_pWorkspace->GetChildIDByType(m_stObjectID, VN_TYPE_GENERIC_DATA, &stGeneric, &lDetail) != 0)
@@ -54,8 +50,6 @@ ULONG CKX9ComFuncLabelStructure::GetGenericDataInf(LONG lKind, LONG* pLength, BY
 // Stores lLength bytes as the project's generic data of `lKind`; the bytes
 // stay the caller's. Results as GetGenericDataInf, without 1.
 ULONG CKX9ComFuncLabelStructure::SetGenericDataInf(LONG lKind, LONG lLength, const BYTE* pBytes) {
-  if (m_pWorkspace == nullptr) return KX9_ERR_NO_WORKSPACE;
-
   STOBJECTID stGeneric = STOBJECTID::Null();
   LONG lDetail = 0;
   if (m_pWorkspace->GetChildIDByType(m_stObjectID, VN_TYPE_GENERIC_DATA, &stGeneric, &lDetail) != 0)
@@ -74,10 +68,8 @@ ULONG CKX9ComFuncLabelStructure::SetGenericDataInf(LONG lKind, LONG lLength, con
 // Collects the system labels of the kept statuses among the variables of
 // the GVL `stListID`; any other kind of object collects nothing and returns
 // 0. A variable that cannot be read is skipped. Results: 0, 2 (no variable
-// collection), 5, or a code passed up from the ID services.
+// collection), or a code passed up from the ID services.
 ULONG CKX9ComFuncLabelStructure::GetSystemLabelData(STOBJECTID stListID) {
-  if (m_pWorkspace == nullptr) return KX9_ERR_NO_WORKSPACE;
-
   LONG lType = 0;
   ULONG ulResult = GetDataType(stListID, lType);
   if (ulResult != KX9_OK) return ulResult;

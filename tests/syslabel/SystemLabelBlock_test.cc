@@ -108,9 +108,9 @@ TEST_F(BlockFixture, SerializesByteExactInArchiveForm) {
   s.dataType = -2, s.dataSize = 0xABCD, s.ID = 7, s.CPUID = 8, s.projectID = 9, s.localName = u"L";
   s.comment = u"not written", s.remark = u"not written";
   EXPECT_EQ(Serialize(full.list),
-            (Bytes{0x01, 0x00, 0xFF, 0xFE, 0xFF, 0x01, 'N', 0, 0xFF, 0xFE, 0xFF, 0x02, 'P', 0, 'Q', 0,
-                   0x34, 0x12, 5, 0, 0, 0, 4, 3, 2, 1, 0xFE, 0xFF, 0xFF, 0xFF, 0xCD, 0xAB,
-                   7, 0, 0, 0, 8, 0, 0, 0, 9, 0, 0, 0, 0xFF, 0xFE, 0xFF, 0x01, 'L', 0, 0, 0, 0, 0}));
+            (Bytes{0x01, 0x00, 0xFF, 0xFE, 0xFF, 0x01, 'N', 0, 0xFF, 0xFE, 0xFF, 0x02, 'P',  0,    'Q', 0, 0x34, 0x12,
+                   5,    0,    0,    0,    4,    3,    2,   1, 0xFE, 0xFF, 0xFF, 0xFF, 0xCD, 0xAB, 7,   0, 0,    0,
+                   8,    0,    0,    0,    9,    0,    0,   0, 0xFF, 0xFE, 0xFF, 0x01, 'L',  0,    0,   0, 0,    0}));
 }
 
 TEST_F(BlockFixture, LongStringsAndLargeCountsUseTheWideForms) {
@@ -125,8 +125,13 @@ TEST_F(BlockFixture, LongStringsAndLargeCountsUseTheWideForms) {
     const Bytes block = Serialize(one.list);
     Bytes text;
     for (std::size_t i = 0; i < units; ++i) text.insert(text.end(), {'x', 0});
-    EXPECT_EQ(block, Cat({{0x01, 0x00, 0xFF, 0xFE, 0xFF}, lengthBytes, text, kEmptyString, kZeroNumbers,
-                          kEmptyString, {0, 0, 0, 0}}))
+    EXPECT_EQ(block, Cat({{0x01, 0x00, 0xFF, 0xFE, 0xFF},
+                          lengthBytes,
+                          text,
+                          kEmptyString,
+                          kZeroNumbers,
+                          kEmptyString,
+                          {0, 0, 0, 0}}))
         << units;
     ASSERT_EQ(A::Deserialize(labels, block.data(), block.size(), back.list), KX9_OK);
     ASSERT_EQ(back.list.GetCount(), 1);
@@ -173,15 +178,28 @@ TEST_F(BlockFixture, RoundTripCarriesGenericDataAndUntaggedText) {
 TEST_F(BlockFixture, GenericDataFailuresNeverClaimBytes) {
   SetGeneric({9, 9, 9, 9});
   OwnedList empty, back;
-  db.Faults().Set("GenericData.GetGenericData", refdb::Fault{-1, 0, 2, 1});  // the bytes, after the length
-  EXPECT_EQ(Serialize(empty.list), (Bytes{0, 0, 0, 0, 0, 0}));
-  db.Faults().Set("Workspace.GetChildIDByType", refdb::Fault{1, 0, 1, 1});
-  EXPECT_EQ(Serialize(empty.list), (Bytes{0, 0, 0, 0, 0, 0}));
+  struct {
+    const char* op;
+    int nth;
+    LONG detail;
+    Bytes block;
+  } const cases[] = {
+      {"GenericData.GetGenericData", 2, 0x55, {0, 0, 0, 0, 0, 0}},  // the bytes, after the length
+      {"Workspace.GetChildIDByType", 1, 0x55, {0, 0, 0, 0, 0, 0}},
+      {"Workspace.GetChildIDByType", 1, 0, {0, 0, 0, 0, 0, 0}},
+      // A failure without a detail code reads as success: the length stands,
+      // with the bytes the database never filled in as zeros.
+      {"GenericData.GetGenericData", 2, 0, {0, 0, 4, 0, 0, 0, 0, 0, 0, 0}},
+  };
+  for (const auto& c : cases) {
+    db.Faults().Set(c.op, refdb::Fault{-1, c.detail, c.nth, 1});
+    EXPECT_EQ(Serialize(empty.list), c.block) << c.op << " " << c.detail;
+  }
 
   // G = 10 with only 6 bytes behind it: records kept, nothing stored.
   SetGeneric({7});
-  const Bytes cut = Cat({{0x01, 0x00}, kEmptyString, kEmptyString, kZeroNumbers, kEmptyString,
-                         {10, 0, 0, 0, 1, 2, 3, 4, 5, 6}});
+  const Bytes cut =
+      Cat({{0x01, 0x00}, kEmptyString, kEmptyString, kZeroNumbers, kEmptyString, {10, 0, 0, 0, 1, 2, 3, 4, 5, 6}});
   EXPECT_EQ(A::Deserialize(labels, cut.data(), cut.size(), back.list), KX9_OK);
   EXPECT_EQ(back.list.GetCount(), 1);
   EXPECT_EQ(db.Faults().Calls("GenericData.SetGenericData"), 0);
