@@ -267,8 +267,8 @@ HRESULT WorkspaceObject::CreateDataObject(STOBJECTID parent, BSTR name, LONG typ
   // A classic list or structure type comes with its (empty) element
   // collection, so reading an empty one finds nothing rather than failing.
   if (!o->m_bRows && (type == VN_TYPE_GVL || type == VN_TYPE_SDT))
-    m_pDb->Create(o, type == VN_TYPE_GVL ? VN_TYPE_VARIABLE_COLLECTION : VN_TYPE_MEMBER_COLLECTION,
-                  std::u16string(), 0, nullptr);
+    m_pDb->Create(o, type == VN_TYPE_GVL ? VN_TYPE_VARIABLE_COLLECTION : VN_TYPE_MEMBER_COLLECTION, std::u16string(), 0,
+                  nullptr);
   *newId = o->m_id;
   return S_OK;
 }
@@ -460,10 +460,12 @@ void RefDatabase::SetReportedBlockSize(const STOBJECTID& project, LONGLONG size)
   }
 }
 
+void RefDatabase::SetReportedRowIDCount(LONG count) { m_impl->m_lReportedRowIDs = count; }
+
 long RefDatabase::FlushCount(const STOBJECTID& project) const {
   Object* p = m_impl->FindProject(project);
-  auto* c = p ? dynamic_cast<HcGvlCollectionObject*>(RefDatabaseImpl::ChildOfType(p, VN_TYPE_GVL_COLLECTION_X))
-              : nullptr;
+  auto* c =
+      p ? dynamic_cast<HcGvlCollectionObject*>(RefDatabaseImpl::ChildOfType(p, VN_TYPE_GVL_COLLECTION_X)) : nullptr;
   return c ? static_cast<long>(c->m_llFlushes) : 0;
 }
 
@@ -478,15 +480,14 @@ bool RefDatabase::CreationFlag(const STOBJECTID& id, BYTE* flag) const {
 
 LONG RefDatabase::ClassicExternalFlag(const STOBJECTID& project) const {
   Object* p = m_impl->FindProject(project);
-  auto* c =
-      p ? dynamic_cast<GvlCollectionObject*>(RefDatabaseImpl::ChildOfType(p, VN_TYPE_GVL_COLLECTION)) : nullptr;
+  auto* c = p ? dynamic_cast<GvlCollectionObject*>(RefDatabaseImpl::ChildOfType(p, VN_TYPE_GVL_COLLECTION)) : nullptr;
   return c ? c->m_lFlag : 0;
 }
 
 void RefDatabase::SetHighCapacityExternalFlag(const STOBJECTID& project, LONG flag) {
   Object* p = m_impl->FindProject(project);
-  auto* c = p ? dynamic_cast<HcGvlCollectionObject*>(RefDatabaseImpl::ChildOfType(p, VN_TYPE_GVL_COLLECTION_X))
-              : nullptr;
+  auto* c =
+      p ? dynamic_cast<HcGvlCollectionObject*>(RefDatabaseImpl::ChildOfType(p, VN_TYPE_GVL_COLLECTION_X)) : nullptr;
   if (c) c->m_lFlag = flag;
 }
 
@@ -515,8 +516,7 @@ std::u16string RefDatabase::ObjectName(const STOBJECTID& id) const {
   return o ? o->m_strName : std::u16string();
 }
 
-std::vector<std::pair<std::u16string, std::u16string>> RefDatabase::ConvertedLabels(
-    const STOBJECTID& project) const {
+std::vector<std::pair<std::u16string, std::u16string>> RefDatabase::ConvertedLabels(const STOBJECTID& project) const {
   ProjectObject* p = m_impl->FindProject(project);
   return p ? p->m_service.m_conversions : std::vector<std::pair<std::u16string, std::u16string>>();
 }

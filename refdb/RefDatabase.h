@@ -162,9 +162,9 @@ class FaultTable {
 };
 
 struct ProjectOptions {
-  bool classicCollections = true;        // 13 and 17
-  bool highCapacityCollections = true;   // 0xA2000014 and 0xA2000015
-  bool genericData = true;               // 2
+  bool classicCollections = true;       // 13 and 17
+  bool highCapacityCollections = true;  // 0xA2000014 and 0xA2000015
+  bool genericData = true;              // 2
 };
 
 class RefDatabaseImpl;
@@ -204,6 +204,9 @@ class RefDatabase {
   void SetServiceBlock(const STOBJECTID& project, const std::vector<BYTE>& block);
   // Overrides what GetBlockSize reports (unset: the real size).
   void SetReportedBlockSize(const STOBJECTID& project, LONGLONG size);
+  // Overrides the count output of every GetRowIDs from now on; the IDs are
+  // still written as asked. Negative: the number of IDs written (default).
+  void SetReportedRowIDCount(LONG count);
   // Number of Flush calls on the project's high-capacity GVL collection.
   long FlushCount(const STOBJECTID& project) const;
   // References handed out by QueryInterface and not yet released. A Release

@@ -194,13 +194,13 @@ class Object {
 };
 
 // Counts the call and leaves the operation when it must not go on.
-#define REFDB_ENTER(op)                                                        \
-  do {                                                                         \
-    HRESULT refdbStatus_ = S_OK;                                               \
-    if (Enter(::refdb::Op::op, detail, &refdbStatus_)) return refdbStatus_;    \
+#define REFDB_ENTER(op)                                                     \
+  do {                                                                      \
+    HRESULT refdbStatus_ = S_OK;                                            \
+    if (Enter(::refdb::Op::op, detail, &refdbStatus_)) return refdbStatus_; \
   } while (0)
 
-#define REFDB_IUNKNOWN                                                                             \
+#define REFDB_IUNKNOWN                                                                           \
   HRESULT QueryInterface(REFIID iid, void** ppv) override { return DoQueryInterface(iid, ppv); } \
   ULONG AddRef() override { return DoAddRef(); }                                                 \
   ULONG Release() override { return DoRelease(); }
@@ -517,15 +517,13 @@ class HcGvlObject final : public Object, public IVNDataABS_HighCapacityGlobalVar
 
   HRESULT AddRows(LONG count, LONG* rowIDs, LONG* detail) override;
   HRESULT DeleteRows(LONG count, const LONG* rowIDs, LONG* detail) override;
-  HRESULT GetRowIDs(LONG a, LONG b, LONG c, LONG count, LONG d, LONG* rowIDs, LONG* returned,
-                    LONG* detail) override;
+  HRESULT GetRowIDs(LONG a, LONG b, LONG c, LONG count, LONG d, LONG* rowIDs, LONG* returned, LONG* detail) override;
   HRESULT GetRowCount(LONG* count, LONG* detail) override;
   HRESULT GetRows(LONG count, const LONG* rowIDs, stVNGlobalVariableAndSystemLabelElementDataX* rows,
                   LONG* detail) override;
   HRESULT SetRows(LONG count, const stVNGlobalVariableAndSystemLabelElementDataX* rows, LONG* detail) override;
   HRESULT GetArraySizeCount(LONG rowID, LONG* count, LONG* detail) override;
-  HRESULT GetArraySizes(LONG rowID, LONG count, LONG a, stVNArraySizeX* entries, LONG* returned,
-                        LONG* detail) override;
+  HRESULT GetArraySizes(LONG rowID, LONG count, LONG a, stVNArraySizeX* entries, LONG* returned, LONG* detail) override;
   HRESULT SetArraySizes(LONG rowID, LONG count, LONG a, const stVNArraySizeX* entries, LONG* detail) override;
   HRESULT GetRowObjectID(LONG rowID, STOBJECTID* structId, LONG* detail) override;
 
@@ -543,8 +541,7 @@ class HcSdtObject final : public Object, public IVNDataABS_HighCapacityStructure
 
   HRESULT AddRows(LONG count, LONG* rowIDs, LONG* detail) override;
   HRESULT DeleteRows(LONG count, const LONG* rowIDs, LONG* detail) override;
-  HRESULT GetRowIDs(LONG a, LONG b, LONG c, LONG count, LONG d, LONG* rowIDs, LONG* returned,
-                    LONG* detail) override;
+  HRESULT GetRowIDs(LONG a, LONG b, LONG c, LONG count, LONG d, LONG* rowIDs, LONG* returned, LONG* detail) override;
   HRESULT GetRowCount(LONG* count, LONG* detail) override;
   HRESULT GetRows(LONG count, const LONG* rowIDs, stVNStructElementDataX* rows, LONG* detail) override;
   HRESULT SetRows(LONG count, const stVNStructElementDataX* rows, LONG* detail) override;
@@ -573,8 +570,7 @@ class WorkspaceObject final : public IVNDataABS_Workspace {
   HRESULT SetObjectName(STOBJECTID id, BSTR name, LONG* detail) override;
   HRESULT GetObjectName(STOBJECTID id, BSTR* name, LONG* detail) override;
   HRESULT SetLastUpdateTime(STOBJECTID id, SYSTEMTIME time, LONG* detail) override;
-  HRESULT GetServiceObject(STOBJECTID project, LONG code, IVNDataABS_LabelService** service,
-                           LONG* detail) override;
+  HRESULT GetServiceObject(STOBJECTID project, LONG code, IVNDataABS_LabelService** service, LONG* detail) override;
 
  private:
   bool Enter(Op op, LONG* detail, HRESULT* status);
@@ -602,9 +598,7 @@ class RefDatabaseImpl {
   RefDatabaseImpl(const RefDatabaseImpl&) = delete;
   RefDatabaseImpl& operator=(const RefDatabaseImpl&) = delete;
 
-  bool Enter(Op op, LONG* detail, HRESULT* status) {
-    return m_faults.Hit(static_cast<int>(op), status, detail);
-  }
+  bool Enter(Op op, LONG* detail, HRESULT* status) { return m_faults.Hit(static_cast<int>(op), status, detail); }
   Object* Find(const STOBJECTID& id) const {
     auto it = m_objects.find(id);
     return it == m_objects.end() ? nullptr : it->second.get();
@@ -642,6 +636,7 @@ class RefDatabaseImpl {
   std::unordered_map<STOBJECTID, std::vector<IID>, STOBJECTIDHash> m_withheldById;
   std::unordered_map<LONG, std::vector<IID>> m_withheldByType;
   std::vector<IID> m_withheldService;
+  LONG m_lReportedRowIDs = -1;  // GetRowIDs' count output when not negative
 
  private:
   STOBJECTID NewId(const Object* parent, LONG type, ProjectObject* project);

@@ -13,6 +13,12 @@
 namespace refdb {
 namespace {
 
+// A GetRowIDs result, with the count output the test asked for.
+HRESULT ReportRowIDs(const RefDatabaseImpl* db, HRESULT hr, LONG* returned) {
+  if (hr == S_OK && returned != nullptr && db->m_lReportedRowIDs >= 0) *returned = db->m_lReportedRowIDs;
+  return hr;
+}
+
 // --- row coding ---------------------------------------------------------------
 
 bool ValidComment(const stVNVariableComment& c) { return c.count >= 0 && (c.count == 0 || c.items != nullptr); }
@@ -69,16 +75,15 @@ constexpr std::size_t kVarTextCount = 15;
 using VarRow = stVNGlobalVariableAndSystemLabelElementDataX;
 using MemberRow = stVNStructElementDataX;
 
-BSTR VarRow::*const kVarTexts[kVarTextCount] = {
-    &VarRow::name,         &VarRow::dataTypeName, &VarRow::initData,     &VarRow::device,
-    &VarRow::deviceExtra,  &VarRow::remark,       &VarRow::structTypeName, &VarRow::dynamicAttr1,
-    &VarRow::dynamicAttr2, &VarRow::dynamicAttr4, &VarRow::dynamicAttr5, &VarRow::sysName,
-    &VarRow::sysProgramName, &VarRow::sysSpareText, &VarRow::sysLocalName};
-LONG VarRow::*const kVarLongs[] = {&VarRow::lineNo,       &VarRow::classKeyword, &VarRow::structType,
-                                   &VarRow::dataTypeCode, &VarRow::hasArraySizes, &VarRow::dynamicAttr3,
-                                   &VarRow::exAccess,     &VarRow::sysDataType,  &VarRow::sysListID,
-                                   &VarRow::sysID,        &VarRow::sysCPUID,     &VarRow::sysProjectID,
-                                   &VarRow::sysStatus};
+BSTR VarRow::*const kVarTexts[kVarTextCount] = {&VarRow::name,           &VarRow::dataTypeName, &VarRow::initData,
+                                                &VarRow::device,         &VarRow::deviceExtra,  &VarRow::remark,
+                                                &VarRow::structTypeName, &VarRow::dynamicAttr1, &VarRow::dynamicAttr2,
+                                                &VarRow::dynamicAttr4,   &VarRow::dynamicAttr5, &VarRow::sysName,
+                                                &VarRow::sysProgramName, &VarRow::sysSpareText, &VarRow::sysLocalName};
+LONG VarRow::*const kVarLongs[] = {
+    &VarRow::lineNo,       &VarRow::classKeyword, &VarRow::structType,  &VarRow::dataTypeCode, &VarRow::hasArraySizes,
+    &VarRow::dynamicAttr3, &VarRow::exAccess,     &VarRow::sysDataType, &VarRow::sysListID,    &VarRow::sysID,
+    &VarRow::sysCPUID,     &VarRow::sysProjectID, &VarRow::sysStatus};
 DWORD VarRow::*const kVarDwords[] = {&VarRow::sysAttribute, &VarRow::sysDataSize};
 
 BSTR MemberRow::*const kMemberTexts[] = {&MemberRow::name,       &MemberRow::dataTypeName, &MemberRow::initData,
@@ -190,8 +195,9 @@ std::u16string VarTextOf(const StoredRow& row, int index) {
 bool ValidCode(const std::vector<BYTE>& code, bool member) {
   if (code.empty()) return true;
   ByteReader rd(code.data(), code.size());
-  const std::size_t numbers = member ? sizeof kMemberLongs / sizeof kMemberLongs[0]
-                                     : sizeof kVarLongs / sizeof kVarLongs[0] + sizeof kVarDwords / sizeof kVarDwords[0];
+  const std::size_t numbers = member
+                                  ? sizeof kMemberLongs / sizeof kMemberLongs[0]
+                                  : sizeof kVarLongs / sizeof kVarLongs[0] + sizeof kVarDwords / sizeof kVarDwords[0];
   const std::size_t texts = member ? sizeof kMemberTexts / sizeof kMemberTexts[0] : kVarTextCount;
   rd.Skip(numbers * 4);
   for (std::size_t i = 0; i < texts; ++i) rd.SkipText();
@@ -253,8 +259,8 @@ StoredRow* RowTable::Find(LONG rowID) {
 }
 
 const StoredRow* RowTable::Find(LONG rowID) const {
-  auto it = std::lower_bound(m_rows.begin(), m_rows.end(), rowID,
-                             [](const StoredRow& r, LONG id) { return r.lRowID < id; });
+  auto it =
+      std::lower_bound(m_rows.begin(), m_rows.end(), rowID, [](const StoredRow& r, LONG id) { return r.lRowID < id; });
   return it != m_rows.end() && it->lRowID == rowID && it->bLive ? &*it : nullptr;
 }
 
@@ -304,8 +310,7 @@ HRESULT RowTable::Delete(LONG count, const LONG* rowIDs, LONG* detail) {
 }
 
 void RowTable::Compact() {
-  m_rows.erase(std::remove_if(m_rows.begin(), m_rows.end(), [](const StoredRow& r) { return !r.bLive; }),
-               m_rows.end());
+  m_rows.erase(std::remove_if(m_rows.begin(), m_rows.end(), [](const StoredRow& r) { return !r.bLive; }), m_rows.end());
 }
 
 HRESULT RowTable::Ids(LONG count, LONG* rowIDs, LONG* returned, LONG* detail) const {
@@ -389,7 +394,7 @@ HRESULT HcGvlObject::DeleteRows(LONG count, const LONG* rowIDs, LONG* detail) {
 
 HRESULT HcGvlObject::GetRowIDs(LONG, LONG, LONG, LONG count, LONG, LONG* rowIDs, LONG* returned, LONG* detail) {
   REFDB_ENTER(HighCapacityGlobalVariable_GetRowIDs);
-  return m_table.Ids(count, rowIDs, returned, detail);
+  return ReportRowIDs(m_pDb, m_table.Ids(count, rowIDs, returned, detail), returned);
 }
 
 HRESULT HcGvlObject::GetRowCount(LONG* count, LONG* detail) {
@@ -474,7 +479,7 @@ HRESULT HcSdtObject::DeleteRows(LONG count, const LONG* rowIDs, LONG* detail) {
 
 HRESULT HcSdtObject::GetRowIDs(LONG, LONG, LONG, LONG count, LONG, LONG* rowIDs, LONG* returned, LONG* detail) {
   REFDB_ENTER(HighCapacityStructure_GetRowIDs);
-  return m_table.Ids(count, rowIDs, returned, detail);
+  return ReportRowIDs(m_pDb, m_table.Ids(count, rowIDs, returned, detail), returned);
 }
 
 HRESULT HcSdtObject::GetRowCount(LONG* count, LONG* detail) {

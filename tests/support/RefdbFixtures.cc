@@ -1,8 +1,10 @@
 // File: RefdbFixtures.cc
 #include "tests/support/RefdbFixtures.h"
 
+#include <initializer_list>
 #include <memory>
 #include <stdexcept>
+#include <string>
 
 namespace refdb_fixtures {
 namespace {
@@ -75,8 +77,8 @@ STOBJECTID AddElement(refdb::RefDatabase& db, const STOBJECTID& data, const std:
   return id;
 }
 
-void WriteComments(const std::vector<std::u16string>& comments, std::vector<stVNVariableCommentItem>& items,
-                   Strings& s, stVNVariableComment& out) {
+void WriteComments(const std::vector<std::u16string>& comments, std::vector<stVNVariableCommentItem>& items, Strings& s,
+                   stVNVariableComment& out) {
   for (std::size_t i = 0; i < comments.size(); ++i) items.push_back({i + 9, s(comments[i])});
   out.count = static_cast<LONG>(items.size());
   out.items = items.empty() ? nullptr : items.data();
@@ -96,6 +98,30 @@ std::vector<std::u16string> ReadComments(const stVNVariableComment& c) {
   return comments;
 }
 
+// The names of the null texts among `fields`, space-separated. A comment or
+// member-device array counts as null when any of its texts is.
+std::string NullTexts(std::initializer_list<std::pair<const char*, bool>> fields) {
+  std::string names;
+  for (const auto& [name, isNull] : fields) {
+    if (!isNull) continue;
+    if (!names.empty()) names += ' ';
+    names += name;
+  }
+  return names;
+}
+
+bool AnyNullText(const stVNVariableComment& c) {
+  for (LONG i = 0; i < c.count; ++i)
+    if (c.items[i].text == nullptr) return true;
+  return false;
+}
+
+bool AnyNullText(const BSTR* texts, LONG count) {
+  for (LONG i = 0; i < count; ++i)
+    if (texts[i] == nullptr) return true;
+  return false;
+}
+
 // Frees every text and array of a row the database filled.
 void FreeComment(stVNVariableComment& c) {
   for (LONG i = 0; i < c.count; ++i) SysFreeString(c.items[i].text);
@@ -103,9 +129,9 @@ void FreeComment(stVNVariableComment& c) {
 }
 
 void FreeRow(stVNGlobalVariableAndSystemLabelElementDataX& r) {
-  for (BSTR b : {r.name, r.dataTypeName, r.initData, r.device, r.deviceExtra, r.remark, r.structTypeName,
-                 r.dynamicAttr1, r.dynamicAttr2, r.dynamicAttr4, r.dynamicAttr5, r.sysName, r.sysProgramName,
-                 r.sysSpareText, r.sysLocalName})
+  for (BSTR b :
+       {r.name, r.dataTypeName, r.initData, r.device, r.deviceExtra, r.remark, r.structTypeName, r.dynamicAttr1,
+        r.dynamicAttr2, r.dynamicAttr4, r.dynamicAttr5, r.sysName, r.sysProgramName, r.sysSpareText, r.sysLocalName})
     SysFreeString(b);
   FreeComment(r.comment);
   for (LONG i = 0; i < r.memberDeviceCount; ++i) {
@@ -306,52 +332,71 @@ std::vector<LONG> AddRowsX(refdb::RefDatabase& db, const STOBJECTID& sdtX, const
 std::vector<VariableRowSpec> ReadRowsX(refdb::RefDatabase& db, const STOBJECTID& gvlX) {
   auto rows = Interface<IVNDataABS_HighCapacityGlobalVariable>(db, gvlX, "IVNDataABS_HighCapacityGlobalVariable");
   auto* itf = rows.Get();
-  return ReadAll<IVNDataABS_HighCapacityGlobalVariable, stVNGlobalVariableAndSystemLabelElementDataX,
-                 VariableRowSpec>(itf, [itf](const stVNGlobalVariableAndSystemLabelElementDataX& r) {
-    VariableRowSpec v;
-    v.rowID = r.rowID;
-    v.lineNo = r.lineNo;
-    v.name = Text(r.name);
-    v.comments = ReadComments(r.comment);
-    v.classKeyword = r.classKeyword;
-    v.dataTypeName = Text(r.dataTypeName);
-    v.initData = Text(r.initData);
-    v.device = Text(r.device);
-    v.deviceExtra = Text(r.deviceExtra);
-    v.remark = Text(r.remark);
-    v.structType = r.structType;
-    v.dataTypeCode = r.dataTypeCode;
-    v.structTypeName = Text(r.structTypeName);
-    for (LONG i = 0; i < r.memberDeviceCount; ++i)
-      v.memberDevices.emplace_back(Text(r.memberDevices[i]), Text(r.memberDeviceExtras[i]));
-    v.dynamicAttr1 = Text(r.dynamicAttr1);
-    v.dynamicAttr2 = Text(r.dynamicAttr2);
-    v.dynamicAttr3 = r.dynamicAttr3;
-    v.dynamicAttr4 = Text(r.dynamicAttr4);
-    v.dynamicAttr5 = Text(r.dynamicAttr5);
-    v.exAccess = r.exAccess;
-    SystemLabelSpec& sl = v.systemLabel;
-    sl.name = Text(r.sysName);
-    sl.programName = Text(r.sysProgramName);
-    sl.localName = Text(r.sysLocalName);
-    sl.attribute = static_cast<WORD>(r.sysAttribute);
-    sl.dataSize = static_cast<WORD>(r.sysDataSize);
-    sl.dataType = r.sysDataType;
-    sl.listID = r.sysListID;
-    sl.id = r.sysID;
-    sl.cpuID = r.sysCPUID;
-    sl.projectID = r.sysProjectID;
-    sl.status = r.sysStatus;
-    LONG d = 0, count = 0, returned = 0;
-    Check(itf->GetArraySizeCount(r.rowID, &count, &d), "HighCapacityGlobalVariable.GetArraySizeCount");
-    if (count > 0) {
-      std::vector<stVNArraySizeX> sizes(static_cast<std::size_t>(count));
-      Check(itf->GetArraySizes(r.rowID, count, 1, sizes.data(), &returned, &d),
-            "HighCapacityGlobalVariable.GetArraySizes");
-      for (LONG i = 0; i < returned; ++i) v.arraySizes.emplace_back(static_cast<LONG>(sizes[static_cast<std::size_t>(i)].value1), sizes[static_cast<std::size_t>(i)].value2);
-    }
-    return v;
-  });
+  return ReadAll<IVNDataABS_HighCapacityGlobalVariable, stVNGlobalVariableAndSystemLabelElementDataX, VariableRowSpec>(
+      itf, [itf](const stVNGlobalVariableAndSystemLabelElementDataX& r) {
+        VariableRowSpec v;
+        v.rowID = r.rowID;
+        v.lineNo = r.lineNo;
+        v.name = Text(r.name);
+        v.comments = ReadComments(r.comment);
+        v.classKeyword = r.classKeyword;
+        v.dataTypeName = Text(r.dataTypeName);
+        v.initData = Text(r.initData);
+        v.device = Text(r.device);
+        v.deviceExtra = Text(r.deviceExtra);
+        v.remark = Text(r.remark);
+        v.structType = r.structType;
+        v.dataTypeCode = r.dataTypeCode;
+        v.structTypeName = Text(r.structTypeName);
+        for (LONG i = 0; i < r.memberDeviceCount; ++i)
+          v.memberDevices.emplace_back(Text(r.memberDevices[i]), Text(r.memberDeviceExtras[i]));
+        v.dynamicAttr1 = Text(r.dynamicAttr1);
+        v.dynamicAttr2 = Text(r.dynamicAttr2);
+        v.dynamicAttr3 = r.dynamicAttr3;
+        v.dynamicAttr4 = Text(r.dynamicAttr4);
+        v.dynamicAttr5 = Text(r.dynamicAttr5);
+        v.exAccess = r.exAccess;
+        SystemLabelSpec& sl = v.systemLabel;
+        sl.name = Text(r.sysName);
+        sl.programName = Text(r.sysProgramName);
+        sl.localName = Text(r.sysLocalName);
+        sl.attribute = static_cast<WORD>(r.sysAttribute);
+        sl.dataSize = static_cast<WORD>(r.sysDataSize);
+        sl.dataType = r.sysDataType;
+        sl.listID = r.sysListID;
+        sl.id = r.sysID;
+        sl.cpuID = r.sysCPUID;
+        sl.projectID = r.sysProjectID;
+        sl.status = r.sysStatus;
+        v.nullTexts = NullTexts({{"name", r.name == nullptr},
+                                 {"comment", AnyNullText(r.comment)},
+                                 {"dataTypeName", r.dataTypeName == nullptr},
+                                 {"initData", r.initData == nullptr},
+                                 {"device", r.device == nullptr},
+                                 {"deviceExtra", r.deviceExtra == nullptr},
+                                 {"remark", r.remark == nullptr},
+                                 {"structTypeName", r.structTypeName == nullptr},
+                                 {"memberDevices", AnyNullText(r.memberDevices, r.memberDeviceCount)},
+                                 {"memberDeviceExtras", AnyNullText(r.memberDeviceExtras, r.memberDeviceCount)},
+                                 {"dynamicAttr1", r.dynamicAttr1 == nullptr},
+                                 {"dynamicAttr2", r.dynamicAttr2 == nullptr},
+                                 {"dynamicAttr4", r.dynamicAttr4 == nullptr},
+                                 {"dynamicAttr5", r.dynamicAttr5 == nullptr},
+                                 {"sysName", r.sysName == nullptr},
+                                 {"sysProgramName", r.sysProgramName == nullptr},
+                                 {"sysLocalName", r.sysLocalName == nullptr}});
+        LONG d = 0, count = 0, returned = 0;
+        Check(itf->GetArraySizeCount(r.rowID, &count, &d), "HighCapacityGlobalVariable.GetArraySizeCount");
+        if (count > 0) {
+          std::vector<stVNArraySizeX> sizes(static_cast<std::size_t>(count));
+          Check(itf->GetArraySizes(r.rowID, count, 1, sizes.data(), &returned, &d),
+                "HighCapacityGlobalVariable.GetArraySizes");
+          for (LONG i = 0; i < returned; ++i)
+            v.arraySizes.emplace_back(static_cast<LONG>(sizes[static_cast<std::size_t>(i)].value1),
+                                      sizes[static_cast<std::size_t>(i)].value2);
+        }
+        return v;
+      });
 }
 
 std::vector<MemberRowSpec> ReadMemberRowsX(refdb::RefDatabase& db, const STOBJECTID& sdtX) {
@@ -367,6 +412,10 @@ std::vector<MemberRowSpec> ReadMemberRowsX(refdb::RefDatabase& db, const STOBJEC
         m.initData = Text(r.initData);
         m.classKeyword = r.classKeyword;
         m.dataTypeCode = r.dataTypeCode;
+        m.nullTexts = NullTexts({{"name", r.name == nullptr},
+                                 {"comment", AnyNullText(r.comment)},
+                                 {"dataTypeName", r.dataTypeName == nullptr},
+                                 {"initData", r.initData == nullptr}});
         return m;
       });
 }

@@ -91,6 +91,7 @@ struct VariableRowSpec {
   LONG exAccess = 0;
   std::vector<std::pair<LONG, LONGLONG>> arraySizes;  // value1, value2; hasArraySizes follows
   SystemLabelSpec systemLabel;                        // comment and remark are not row fields
+  std::string nullTexts;  // ReadRowsX: the text fields read as null BSTRs, in row order, space-separated
 };
 
 struct MemberRowSpec {
@@ -102,6 +103,7 @@ struct MemberRowSpec {
   std::u16string initData;
   LONG classKeyword = 8;
   LONG dataTypeCode = 0;
+  std::string nullTexts;  // as for VariableRowSpec
 };
 
 // Appends one row per desc to the high-capacity GVL (or SDT); their row IDs.
@@ -109,8 +111,8 @@ std::vector<LONG> AddRowsX(refdb::RefDatabase& db, const STOBJECTID& gvlX, const
 std::vector<LONG> AddRowsX(refdb::RefDatabase& db, const STOBJECTID& sdtX, const std::vector<MemberRowSpec>& rows);
 
 // Every row of the high-capacity GVL (or SDT), in row order. Null and empty
-// texts both read as empty; comments come back by key (9..24), trailing
-// empty ones dropped.
+// texts both read as empty, and nullTexts names the null ones; comments come
+// back by key (9..24), trailing empty ones dropped.
 std::vector<VariableRowSpec> ReadRowsX(refdb::RefDatabase& db, const STOBJECTID& gvlX);
 std::vector<MemberRowSpec> ReadMemberRowsX(refdb::RefDatabase& db, const STOBJECTID& sdtX);
 
