@@ -52,11 +52,10 @@ void FreeBstr(BSTR& b) {
   }
 }
 
-// A new BSTR of `text`, or null for the empty text: null is the empty
-// string to every BSTR reader, and large projects carry mostly empty
-// comments and extras that would otherwise each cost an allocation on both
-// sides of every batch. Raises std::bad_alloc when the string cannot be made.
-BSTR NewBstr(const CString& text) { return text.IsEmpty() ? nullptr : text.AllocSysString(); }
+// A new BSTR of `text`, empty texts included: the database tells an empty
+// entry (a BSTR of length 0) from a missing one (null). Raises
+// std::bad_alloc when the string cannot be made.
+BSTR NewBstr(const CString& text) { return text.AllocSysString(); }
 
 // Puts a new BSTR of `text` into `field`, freeing what was there.
 void AssignBstr(BSTR& field, const CString& text) {
@@ -113,7 +112,6 @@ bool IsKeptSystemLabelStatus(LONG lStatus) {
 // --- dispatch by type ----------------------------------------------------------
 
 ULONG CKX9ComFuncLabelStructure::_getDataElementX(STOBJECTID stDataID, CElementArray& arrElements) {
-  if (m_pWorkspace == nullptr) return KX9_ERR_NO_WORKSPACE;
   LONG lDetail = 0;
   IUnknown* pObject = nullptr;  // borrowed from the workspace
   if (m_pWorkspace->GetDataObject(stDataID, &pObject, &lDetail) < 0) return KX9_ERR_DB;
@@ -127,7 +125,6 @@ ULONG CKX9ComFuncLabelStructure::_getDataElementX(STOBJECTID stDataID, CElementA
 }
 
 ULONG CKX9ComFuncLabelStructure::_deleteDataElementX(STOBJECTID stDataID) {
-  if (m_pWorkspace == nullptr) return KX9_ERR_NO_WORKSPACE;
   LONG lDetail = 0;
   IUnknown* pObject = nullptr;  // borrowed from the workspace
   if (m_pWorkspace->GetDataObject(stDataID, &pObject, &lDetail) < 0) return KX9_ERR_DB;
@@ -146,7 +143,6 @@ ULONG CKX9ComFuncLabelStructure::_deleteDataElementX(STOBJECTID stDataID) {
 }
 
 ULONG CKX9ComFuncLabelStructure::_createDataElementX(STOBJECTID stDataID, CElementArray& arrElements) {
-  if (m_pWorkspace == nullptr) return KX9_ERR_NO_WORKSPACE;
   LONG lDetail = 0;
   IUnknown* pObject = nullptr;  // borrowed from the workspace
   if (m_pWorkspace->GetDataObject(stDataID, &pObject, &lDetail) < 0) return KX9_ERR_DB;
@@ -295,8 +291,7 @@ ULONG CKX9ComFuncLabelStructure::_getArrayElmSizeX(IVNDataABS_HighCapacityGlobal
 
   lDetail = 0;
   LONG lReturned = 0;
-  if (pInterface->GetArraySizes(lRowID, lCount, kArraySizesArg, pEntries, &lReturned, &lDetail) < 0)
-    return KX9_ERR_DB;
+  if (pInterface->GetArraySizes(lRowID, lCount, kArraySizesArg, pEntries, &lReturned, &lDetail) < 0) return KX9_ERR_DB;
   lReturned = std::min(std::max<LONG>(lReturned, 0), lCount);
 
   const int nFirst = arrSizes.GetSize();
@@ -454,8 +449,7 @@ ULONG CKX9ComFuncLabelStructure::_createDataElementGVLX(IUnknown* pObject, CElem
           pEntries[d].value2 = stSize.value2;
         }
         lDetail = 0;
-        if (pTable->SetArraySizes(stRow.rowID, lDimensions, kArraySizesArg, pEntries, &lDetail) < 0)
-          return KX9_ERR_DB;
+        if (pTable->SetArraySizes(stRow.rowID, lDimensions, kArraySizesArg, pEntries, &lDetail) < 0) return KX9_ERR_DB;
         stRow.hasArraySizes = 1;
       }
 
@@ -471,9 +465,6 @@ ULONG CKX9ComFuncLabelStructure::_createDataElementGVLX(IUnknown* pObject, CElem
 }
 
 ULONG CKX9ComFuncLabelStructure::_createAllDataX(LONG lCount, _STKX9LABELSTRUCTURE* pData) {
-  if (m_pWorkspace == nullptr) return KX9_ERR_NO_WORKSPACE;
-  if (lCount > 0 && pData == nullptr) return KX9_ERR_ARG;
-
   ULONG ulResult = KX9_OK;
   for (LONG i = 0; i < lCount; ++i) {
     _STKX9LABELSTRUCTURE& stData = pData[i];
@@ -501,7 +492,6 @@ ULONG CKX9ComFuncLabelStructure::_createAllDataX(LONG lCount, _STKX9LABELSTRUCTU
 // --- system labels ----------------------------------------------------------------
 
 ULONG CKX9ComFuncLabelStructure::_getSystemLabelDataX(STOBJECTID stGVLID) {
-  if (m_pWorkspace == nullptr) return KX9_ERR_NO_WORKSPACE;
   LONG lDetail = 0;
   IUnknown* pObject = nullptr;  // borrowed from the workspace
   if (m_pWorkspace->GetDataObject(stGVLID, &pObject, &lDetail) < 0) return KX9_ERR_DB;
@@ -601,8 +591,8 @@ stVNStructElementDataX* CKX9ComFuncLabelStructure::_createStructElementDataX(LON
   return new (std::nothrow) stVNStructElementDataX[static_cast<std::size_t>(lCount)]();
 }
 
-stVNGlobalVariableAndSystemLabelElementDataX* CKX9ComFuncLabelStructure::_createGlobalVariableAndSystemLabelElementDataX(
-    LONG lCount) {
+stVNGlobalVariableAndSystemLabelElementDataX*
+CKX9ComFuncLabelStructure::_createGlobalVariableAndSystemLabelElementDataX(LONG lCount) {
   if (lCount < 1) return nullptr;
   return new (std::nothrow) stVNGlobalVariableAndSystemLabelElementDataX[static_cast<std::size_t>(lCount)]();
 }

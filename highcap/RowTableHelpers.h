@@ -28,16 +28,14 @@ ULONG CountRows(TTable* pTable, LONG& lCount) {
   return KX9_OK;
 }
 
-// Fills `pIDs` with the table's row IDs in row order. When the database says
-// it returned fewer IDs than asked for, only those are used: the rest of the
-// list holds no real row IDs.
+// Fills `pIDs` with the table's lCount row IDs in row order. The count
+// output is not used: the rows are the ones GetRowCount announced.
 template <class TTable>
-ULONG FetchRowIDs(TTable* pTable, LONG* pIDs, LONG& lCount) {
+ULONG FetchRowIDs(TTable* pTable, LONG* pIDs, LONG lCount) {
   LONG lDetail = 0;
-  LONG lReturned = lCount;
+  LONG lReturned = 0;
   if (pTable->GetRowIDs(kRowIDsArg1, kRowIDsArg2, kRowIDsArg3, lCount, kRowIDsArg5, pIDs, &lReturned, &lDetail) < 0)
     return KX9_ERR_DB;
-  if (lReturned >= 0 && lReturned < lCount) lCount = lReturned;
   return KX9_OK;
 }
 
