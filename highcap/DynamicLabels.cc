@@ -16,7 +16,6 @@ using kx9_highcap::CountRows;
 using kx9_highcap::FetchRowIDs;
 using kx9_highcap::kRowBatchSize;
 
-
 constexpr LONG kStructTypeSimple = 0;
 // Structured with its member devices stored in the row.
 constexpr LONG kStructTypeStoredDevices = 1;
@@ -122,7 +121,6 @@ void CKX9ComFuncLabelStructure::ReleaseDynamicLabelStruct() {
 // --- per list ------------------------------------------------------------------
 
 ULONG CKX9ComFuncLabelStructure::_getDynamicLabelDataElementGVLX(STOBJECTID stGVLID) {
-  if (m_pWorkspace == nullptr) return KX9_ERR_NO_WORKSPACE;
   LONG lDetail = 0;
   IUnknown* pObject = nullptr;  // borrowed from the workspace
   if (m_pWorkspace->GetDataObject(stGVLID, &pObject, &lDetail) < 0) return KX9_ERR_DB;
@@ -227,23 +225,16 @@ ULONG CKX9ComFuncLabelStructure::_getDynamicLabelDataElementGVLX(STOBJECTID stGV
 // --- structures -----------------------------------------------------------------
 
 ULONG CKX9ComFuncLabelStructure::_addDynamicLabelStructMapX(STOBJECTID stStructID, const CString& strLabelName,
-                                                            const CString& strArraySuffix,
-                                                            CDeviceArray& arrDevices) {
+                                                            const CString& strArraySuffix, CDeviceArray& arrDevices) {
   LONG lType = 0;
   ULONG ulResult = GetDataType(stStructID, lType);
   if (ulResult != KX9_OK) return ulResult;
   if (lType != VN_TYPE_SDT) return KX9_OK;
-  if (m_pWorkspace == nullptr) return KX9_ERR_NO_WORKSPACE;
 
-  const ULONGLONG ullKey = PlainKey(stStructID);
-  // The first structure stored under a key stays; for a type already stored
-  // only the label's member devices are completed.
-  _STKX9DYNAMICSTRUCTURE* pStored = nullptr;
-  std::unique_ptr<_STKX9DYNAMICSTRUCTURE> pStruct;
-  if (!m_mapDynamicStruct.Lookup(ullKey, pStored)) {
-    pStruct.reset(new (std::nothrow) _STKX9DYNAMICSTRUCTURE);
-    if (!pStruct) return KX9_ERR_ALLOC;
-  }
+  // Every structured label builds its type's structure; it is stored only
+  // when its key is new, so the first structure under a key stays.
+  std::unique_ptr<_STKX9DYNAMICSTRUCTURE> pStruct(new (std::nothrow) _STKX9DYNAMICSTRUCTURE);
+  if (!pStruct) return KX9_ERR_ALLOC;
 
   LONG lDetail = 0;
   IUnknown* pObject = nullptr;  // borrowed from the workspace
@@ -263,7 +254,7 @@ ULONG CKX9ComFuncLabelStructure::_addDynamicLabelStructMapX(STOBJECTID stStructI
   const ULONGLONG ullTypeKey = MemberKey(stStructID);
   // Counts consecutive bit members; every 16th closes a packed word.
   WORD wBitRun = 0;
-  if (pStruct) pStruct->elements.SetSize(lCount);
+  pStruct->elements.SetSize(lCount);
 
   for (LONG lFirst = 0; lFirst < lCount; lFirst += kRowBatchSize) {
     const LONG lBatch = std::min(lCount - lFirst, kRowBatchSize);
@@ -291,7 +282,6 @@ ULONG CKX9ComFuncLabelStructure::_addDynamicLabelStructMapX(STOBJECTID stStructI
         strFullName.append(strMemberName.Str());
         _convertLabelToKORVEXDevice(CString(std::move(strFullName)), stDevice.device);
       }
-      if (!pStruct) continue;
 
       _STKX9DYNAMICSTRUCTELEM& stElem = pStruct->elements.ElementAt(lMember);
       stElem.name = strMemberName;
@@ -317,12 +307,16 @@ ULONG CKX9ComFuncLabelStructure::_addDynamicLabelStructMapX(STOBJECTID stStructI
     }
   }
 
-  if (pStruct) m_mapDynamicStruct.SetAt(ullKey, pStruct.release());
+  const ULONGLONG ullKey = PlainKey(stStructID);
+  _STKX9DYNAMICSTRUCTURE* pStored = nullptr;
+  if (!m_mapDynamicStruct.Lookup(ullKey, pStored)) {
+    m_mapDynamicStruct.SetAt(ullKey, pStruct.get());  // the map owns it once it holds it
+    pStruct.release();
+  }
   return KX9_OK;
 }
 
 ULONG CKX9ComFuncLabelStructure::_getStructElementCountX(const STOBJECTID& stStructID, LONG& lCount) {
-  if (m_pWorkspace == nullptr) return KX9_ERR_NO_WORKSPACE;
   LONG lDetail = 0;
   IUnknown* pObject = nullptr;  // borrowed from the workspace
   if (m_pWorkspace->GetDataObject(stStructID, &pObject, &lDetail) < 0) return KX9_ERR_DB;

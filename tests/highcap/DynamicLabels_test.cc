@@ -8,6 +8,7 @@
 
 #include "component/KX9ComFuncLabelStructure.h"
 #include "refdb/RefDatabase.h"
+#include "tests/support/AllocFailure.h"
 #include "tests/support/RefdbFixtures.h"
 
 namespace {
@@ -64,7 +65,7 @@ struct DynFixture : ::testing::Test {
     st17 = Struct(u"ST17", bits);
     mixed = Struct(u"MIXED", {u"bool", u"ST1", u"BOOL", u"REAL", u"FLOAT"});
     const char16_t* vars[][2] = {{u"Hidden", u"INT"}, {u"WithDev", u"INT"}, {u"NoDev", u"DINT"}, {u"S1", u"ST1"},
-                                 {u"S2", u"ST1"},     {u"P1", u"ST1"},      {u"B17", u"ST17"},    {u"MX", u"MIXED"}};
+                                 {u"S2", u"ST1"},     {u"P1", u"ST1"},      {u"B17", u"ST17"},   {u"MX", u"MIXED"}};
     std::vector<fx::VariableRowSpec> rows(8);
     for (size_t i = 0; i < 8; ++i) {
       rows[i].name = vars[i][0];
@@ -194,7 +195,7 @@ TEST_F(DynFixture, FailuresStopTheWalkAndKeepEarlierLabels) {
       {"HighCapacityGlobalVariable.GetArraySizes", -1, 0, 1, KX9_ERR_DB, 2, 0},
       {"DeviceConversion.ConvertLabels", -1, 0x66, 1, 0x66, 1, 0},  // a simple label's conversion
       {"Workspace.GetServiceObject", -1, 0x67, 1, 0x67, 1, 0},
-      {"Workspace.GetObjectType", -1, 0, 1, KX9_ERR_DB, 2, 0},  // the structure's type
+      {"Workspace.GetObjectType", -1, 0, 1, KX9_ERR_DB, 2, 0},        // the structure's type
       {"HighCapacityStructure.GetRows", -1, 0, 3, KX9_ERR_DB, 4, 1},  // P1's walk, after S1 stored ST1
       // Ignored: a member's conversion (its device stays empty) and a
       // member count that cannot be read (the members still get entries).
@@ -223,6 +224,77 @@ TEST_F(DynFixture, FailuresStopTheWalkAndKeepEarlierLabels) {
   C::CDynamicLabelArray out;
   EXPECT_EQ(labels.GetAllDynamicLabelData(out), KX9_ERR_DB);
   EXPECT_EQ(out.GetSize(), 1);
+}
+
+// Each structured label builds its type's structure, and one whose type is
+// stored already deletes it again: two labels of one type allocate as much
+// as two labels of two types of the same layout.
+TEST_F(DynFixture, EveryStructuredLabelBuildsItsTypesStructure) {
+  const STOBJECTID a = Struct(u"A", {u"BOOL", u"INT"});
+  const STOBJECTID b = Struct(u"B", {u"BOOL", u"INT"});
+  struct Case {
+    const char16_t* secondType;
+    int structures;
+  } const cases[] = {{u"A", 1}, {u"B", 2}};
+  long allocations[2] = {0, 0};
+  for (int i = 0; i < 2; ++i) {
+    const STOBJECTID list = fx::AddGVLX(db, project, u"G" + FromUtf8(std::to_string(i)));
+    std::vector<fx::VariableRowSpec> rows(2);
+    rows[0].name = u"L1";
+    rows[1].name = u"L2";
+    rows[0].dataTypeName = u"A";
+    rows[1].dataTypeName = cases[i].secondType;
+    for (auto& r : rows) {
+      r.structType = 2;
+      r.exAccess = 1;
+    }
+    fx::AddRowsX(db, list, rows);
+    C labels(db.Workspace());
+    Prepare(labels);
+    C::CDynamicLabelArray out;
+    ResetNothrowNewCount();
+    ASSERT_EQ(labels.GetAllDynamicLabelData(out), KX9_OK);
+    allocations[i] = NothrowNewCount();
+    EXPECT_EQ(A::Structures(labels), cases[i].structures);
+    ASSERT_EQ(out.GetSize(), 2);
+    EXPECT_EQ(V(out[1]->structKey), PlainKey(i == 0 ? a : b));
+    labels.ReleaseDynamicLabelStruct();
+    LONG detail = 0;  // the next case walks its own list only
+    ASSERT_EQ(db.Workspace()->DeleteDataObject(list, &detail), S_OK);
+  }
+  EXPECT_EQ(allocations[0], allocations[1]);
+}
+
+// A failed allocation anywhere in the walk reports 1, keeps the labels
+// gathered before it and leaks nothing.
+TEST_F(DynFixture, EveryFailedAllocationReportsOne) {
+  Build();
+  long total = 0;
+  {
+    C labels(db.Workspace());
+    Prepare(labels);
+    C::CDynamicLabelArray out;
+    ResetNothrowNewCount();
+    ASSERT_EQ(labels.GetAllDynamicLabelData(out), KX9_OK);
+    total = NothrowNewCount();
+    labels.ReleaseDynamicLabelStruct();
+  }
+  ASSERT_GT(total, 10);
+  int lastGathered = 0;
+  for (long nth = 1; nth <= total; ++nth) {
+    C labels(db.Workspace());
+    Prepare(labels);
+    C::CDynamicLabelArray out;
+    {
+      NothrowNewFailure fail(nth);
+      EXPECT_EQ(labels.GetAllDynamicLabelData(out), KX9_ERR_ALLOC) << nth;
+      EXPECT_TRUE(fail.Fired()) << nth;
+    }
+    EXPECT_GE(out.GetSize(), lastGathered) << nth;  // a later failure never gathers less
+    lastGathered = out.GetSize();
+    labels.ReleaseDynamicLabelStruct();
+  }
+  EXPECT_GT(lastGathered, 0);
 }
 
 TEST_F(DynFixture, NothingToGatherAndNoWorkspace) {
