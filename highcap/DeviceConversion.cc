@@ -34,7 +34,6 @@ class ConversionRequest {
 // service without the conversion interface (2).
 ULONG CKX9ComFuncLabelStructure::_convertLabelToKORVEXDevice(CString strLabel, CString& strDevice) {
   strDevice.Empty();
-  if (m_pWorkspace == nullptr) return KX9_ERR_NO_WORKSPACE;
 
   LONG lDetail = 0;
   IVNDataABS_LabelService* pService = nullptr;  // borrowed from the workspace

@@ -33,7 +33,6 @@ bool OpenLabelSetting(IVNDataABS_Workspace* pWorkspace, const STOBJECTID& stProj
 
 ULONG CKX9ComFuncLabelStructure::GetExternalEquipmentFlag(LONG* pFlag) {
   if (m_pWorkspace == nullptr) return KX9_ERR_NO_WORKSPACE;
-  if (pFlag == nullptr) return KX9_ERR_ARG;
   if (_isXSeriesCPU() == 1) return _getExternalEquipmentFlagX(pFlag);
 
   ComPtr<IVNDataABS_GlobalLabelSetting> pSetting;
@@ -48,8 +47,8 @@ ULONG CKX9ComFuncLabelStructure::GetExternalEquipmentFlag(LONG* pFlag) {
 // The high-capacity series keeps the flag read-only: setting it is a no-op
 // that reports success.
 ULONG CKX9ComFuncLabelStructure::SetExternalEquipmentFlag(LONG lFlag) {
-  if (m_pWorkspace == nullptr) return KX9_ERR_NO_WORKSPACE;
   if (_isXSeriesCPU() == 1) return KX9_OK;
+  if (m_pWorkspace == nullptr) return KX9_ERR_NO_WORKSPACE;
 
   ComPtr<IVNDataABS_GlobalLabelSetting> pSetting;
   ULONG ulResult = KX9_OK;
@@ -61,9 +60,6 @@ ULONG CKX9ComFuncLabelStructure::SetExternalEquipmentFlag(LONG lFlag) {
 }
 
 ULONG CKX9ComFuncLabelStructure::_getExternalEquipmentFlagX(LONG* pFlag) {
-  if (m_pWorkspace == nullptr) return KX9_ERR_NO_WORKSPACE;
-  if (pFlag == nullptr) return KX9_ERR_ARG;
-
   ComPtr<IVNDataABS_HighCapacityLabelSetting> pSetting;
   ULONG ulResult = KX9_OK;
   if (!OpenLabelSetting(m_pWorkspace, m_stObjectID, VN_TYPE_GVL_COLLECTION_X, pSetting, ulResult)) return ulResult;

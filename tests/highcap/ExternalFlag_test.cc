@@ -48,7 +48,6 @@ TEST_F(FlagTest, StandardSeriesReadsBackAnyValueAndReportsDetails) {
   db.WithholdInterface(Collection(VN_TYPE_GVL_COLLECTION), IVNDataABS_GlobalLabelSetting::iid);
   EXPECT_EQ(labels.GetExternalEquipmentFlag(&flag), KX9_ERR_DB);
   EXPECT_EQ(labels.SetExternalEquipmentFlag(4), KX9_ERR_DB);
-  EXPECT_EQ(labels.GetExternalEquipmentFlag(nullptr), KX9_ERR_ARG);
   EXPECT_EQ(db.OutstandingReferences(), 0);
 }
 
@@ -69,7 +68,18 @@ TEST_F(FlagTest, HighCapacitySeriesIsReadOnly) {
   EXPECT_EQ(labels.GetExternalEquipmentFlag(&after), 73u);
   db.WithholdInterface(Collection(VN_TYPE_GVL_COLLECTION_X), IVNDataABS_HighCapacityLabelSetting::iid);
   EXPECT_EQ(labels.GetExternalEquipmentFlag(&after), KX9_ERR_DB);
-  EXPECT_EQ(labels.GetExternalEquipmentFlag(nullptr), KX9_ERR_ARG);
+  EXPECT_EQ(db.OutstandingReferences(), 0);
+}
+
+// The flag pointer is the host's to get right: a null one goes to the
+// database like any other, and its detail comes back.
+TEST_F(FlagTest, FlagPointerIsPassedToTheDatabaseUnchecked) {
+  for (auto series : {C::KX9LabelCPUSeriesStandard, C::KX9LabelCPUSeriesX}) {
+    labels.SetCPUSeries(series);
+    db.Faults().ResetCounts();
+    EXPECT_EQ(labels.GetExternalEquipmentFlag(nullptr), static_cast<ULONG>(refdb::kDetailBadArgument));
+    EXPECT_EQ(db.Faults().TotalCalls(), 3);  // child, object, flag
+  }
   EXPECT_EQ(db.OutstandingReferences(), 0);
 }
 
@@ -83,11 +93,17 @@ TEST_F(FlagTest, MissingCollectionOrWorkspace) {
   EXPECT_EQ(other.GetExternalEquipmentFlag(&flag), static_cast<ULONG>(refdb::kDetailNoSuchChild));
   EXPECT_EQ(other.SetExternalEquipmentFlag(1), static_cast<ULONG>(refdb::kDetailNoSuchChild));
 
+  // Without a workspace only the X-series setter succeeds: it never needs one.
   C orphan(nullptr);
-  for (auto series : {C::KX9LabelCPUSeriesStandard, C::KX9LabelCPUSeriesX}) {
-    orphan.SetCPUSeries(series);
-    EXPECT_EQ(orphan.GetExternalEquipmentFlag(&flag), KX9_ERR_NO_WORKSPACE);
-    EXPECT_EQ(orphan.SetExternalEquipmentFlag(1), KX9_ERR_NO_WORKSPACE);
+  struct {
+    C::KX9LabelCPUSeries series;
+    ULONG get, set;
+  } const cases[] = {{C::KX9LabelCPUSeriesStandard, KX9_ERR_NO_WORKSPACE, KX9_ERR_NO_WORKSPACE},
+                     {C::KX9LabelCPUSeriesX, KX9_ERR_NO_WORKSPACE, KX9_OK}};
+  for (const auto& c : cases) {
+    orphan.SetCPUSeries(c.series);
+    EXPECT_EQ(orphan.GetExternalEquipmentFlag(&flag), c.get) << c.series;
+    EXPECT_EQ(orphan.SetExternalEquipmentFlag(1), c.set) << c.series;
   }
 }
 }  // namespace
