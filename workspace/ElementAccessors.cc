@@ -283,9 +283,8 @@ ULONG CKX9ComFuncLabelStructure::SetStructData(IUnknown* pElement, CDeviceArray&
       return KX9_ERR_ALLOC;
   }
   LONG lDetail = 0;
-  return pStruct->SetMemberDevices(devices.Get(), extras.Get(), static_cast<LONG>(nCount), &lDetail) != 0
-             ? KX9_ERR_DB
-             : KX9_OK;
+  return pStruct->SetMemberDevices(devices.Get(), extras.Get(), static_cast<LONG>(nCount), &lDetail) != 0 ? KX9_ERR_DB
+                                                                                                          : KX9_OK;
 }
 
 // Marks the element as a variable of the project's structured data type
@@ -317,7 +316,6 @@ ULONG CKX9ComFuncLabelStructure::SetStructDefine(IUnknown* pElement, CString str
 // Skipped entirely (result 0) in the mode without system labels.
 ULONG CKX9ComFuncLabelStructure::GetSystemLabelInf(IUnknown* pElement, _STKX9LABELSTRUCTUREGVLDATA* pRecord) {
   if (m_eMode == KX9LabelModeWithoutSystemLabel) return KX9_OK;
-  if (pRecord == nullptr) return KX9_ERR_ARG;
   _STKX9SYSTEMLABELDATA& st = pRecord->systemLabel;
   GetSystemLabelName(pElement, st.name);
   GetSystemLabelProgramName(pElement, st.programName);
@@ -336,7 +334,6 @@ ULONG CKX9ComFuncLabelStructure::GetSystemLabelInf(IUnknown* pElement, _STKX9LAB
 // 0 is no system label and writes nothing. Only the local name's result is
 // reported.
 ULONG CKX9ComFuncLabelStructure::SetSystemLabelInf(IUnknown* pElement, _STKX9LABELSTRUCTUREGVLDATA* pRecord) {
-  if (pRecord == nullptr) return KX9_ERR_ARG;
   const _STKX9SYSTEMLABELDATA& st = pRecord->systemLabel;
   if (st.status == 0) return KX9_OK;
   SetSystemLabelID(pElement, st.ID);

@@ -33,10 +33,9 @@ std::unique_ptr<T> NewRecord() {
 // Appends one new record per element of the GVL or SDT `stDataID` to
 // arrElements. On failure the records appended before it stay there for the
 // caller to destroy. Results: 0, 2 (no element collection), 3 (an element
-// neither 16 nor 20), 5, or a code passed up from the ID services or the
+// neither 16 nor 20), or a code passed up from the ID services or the
 // element readers.
 ULONG CKX9ComFuncLabelStructure::GetDataElement(STOBJECTID stDataID, CElementArray& arrElements) {
-  if (m_pWorkspace == nullptr) return KX9_ERR_NO_WORKSPACE;
   if (_isXSeriesCPU()) return _getDataElementX(stDataID, arrElements);
 
   LONG lType = 0;
@@ -81,9 +80,8 @@ ULONG CKX9ComFuncLabelStructure::GetDataElement(STOBJECTID stDataID, CElementArr
 // Deletes every element of the GVL or SDT `stDataID`, then its emptied
 // element collection; the datum stays. The system label of each variable is
 // collected before the variable goes. A failed deletion stops the walk and
-// leaves the collection. Results: 0, 2, 5, or a passed-up code.
+// leaves the collection. Results: 0, 2, or a passed-up code.
 ULONG CKX9ComFuncLabelStructure::DeleteDataElement(STOBJECTID stDataID) {
-  if (m_pWorkspace == nullptr) return KX9_ERR_NO_WORKSPACE;
   if (_isXSeriesCPU()) return _deleteDataElementX(stDataID);
 
   LONG lType = 0;
@@ -122,7 +120,6 @@ ULONG CKX9ComFuncLabelStructure::DeleteDataElement(STOBJECTID stDataID) {
 // record into it; any other type creates an empty element and returns 0.
 ULONG CKX9ComFuncLabelStructure::CreateDataElement(STOBJECTID stDataID, LONG lType,
                                                    _STKX9LABELSTRUCTUREBASEDATA* pRecord) {
-  if (m_pWorkspace == nullptr) return KX9_ERR_NO_WORKSPACE;
   STOBJECTID stNewID = STOBJECTID::Null();
   LONG lDetail = 0;
   if (m_pWorkspace->CreateElementObject(stDataID, &stNewID, &lDetail) != 0) return KX9_ERR_DB;
@@ -134,17 +131,13 @@ ULONG CKX9ComFuncLabelStructure::CreateDataElement(STOBJECTID stDataID, LONG lTy
 // Reads one variable into a new _STKX9LABELSTRUCTUREGVLDATA handed to the
 // caller in *ppRecord (the caller deletes it), even when a field read failed;
 // the result is that of the last field read. *ppRecord is null when no
-// record was made: 0xFFFFFFFF no element object, 1 no memory, 4 no output,
-// 5 no workspace.
+// record was made: 0xFFFFFFFF no element object, 1 no memory.
 ULONG CKX9ComFuncLabelStructure::GetDataElementGVL(STOBJECTID stID, _STKX9LABELSTRUCTUREBASEDATA** ppRecord) {
-  if (ppRecord == nullptr) return KX9_ERR_ARG;
   *ppRecord = nullptr;
-  if (m_pWorkspace == nullptr) return KX9_ERR_NO_WORKSPACE;
 
   IUnknown* pElement = nullptr;  // borrowed
   LONG lDetail = 0;
-  if (m_pWorkspace->GetDataObject(stID, &pElement, &lDetail) != 0 || pElement == nullptr)
-    return KX9_ERR_NO_ELEMENT;
+  if (m_pWorkspace->GetDataObject(stID, &pElement, &lDetail) != 0 || pElement == nullptr) return KX9_ERR_NO_ELEMENT;
 
   std::unique_ptr<_STKX9LABELSTRUCTUREGVLDATA> pRecord = NewRecord<_STKX9LABELSTRUCTUREGVLDATA>();
   if (!pRecord) return KX9_ERR_ALLOC;
@@ -174,8 +167,6 @@ ULONG CKX9ComFuncLabelStructure::GetDataElementGVL(STOBJECTID stID, _STKX9LABELS
 // only its first device; a structured one its type definition and all
 // member devices.
 ULONG CKX9ComFuncLabelStructure::SetDataElementGVL(STOBJECTID stID, _STKX9LABELSTRUCTUREBASEDATA* pRecord) {
-  if (pRecord == nullptr) return KX9_ERR_ARG;
-  if (m_pWorkspace == nullptr) return KX9_ERR_NO_WORKSPACE;
   _STKX9LABELSTRUCTUREGVLDATA* pGVL = static_cast<_STKX9LABELSTRUCTUREGVLDATA*>(pRecord);
 
   IUnknown* pElement = nullptr;  // borrowed
@@ -204,12 +195,9 @@ ULONG CKX9ComFuncLabelStructure::SetDataElementGVL(STOBJECTID stID, _STKX9LABELS
 
 // Reads one structure member into a new _STKX9LABELSTRUCTURESDTDATA handed to
 // the caller (who deletes it), even when a field read failed. *ppRecord is
-// null when no record was made: 2 no element object, 1 no memory, 4 no
-// output, 5 no workspace.
+// null when no record was made: 2 no element object, 1 no memory.
 ULONG CKX9ComFuncLabelStructure::GetDataElementSDT(STOBJECTID stID, _STKX9LABELSTRUCTUREBASEDATA** ppRecord) {
-  if (ppRecord == nullptr) return KX9_ERR_ARG;
   *ppRecord = nullptr;
-  if (m_pWorkspace == nullptr) return KX9_ERR_NO_WORKSPACE;
 
   IUnknown* pElement = nullptr;  // borrowed
   LONG lDetail = 0;
@@ -228,8 +216,6 @@ ULONG CKX9ComFuncLabelStructure::GetDataElementSDT(STOBJECTID stID, _STKX9LABELS
 
 // Writes one structure member; the result is that of the last write.
 ULONG CKX9ComFuncLabelStructure::SetDataElementSDT(STOBJECTID stID, _STKX9LABELSTRUCTUREBASEDATA* pRecord) {
-  if (pRecord == nullptr) return KX9_ERR_ARG;
-  if (m_pWorkspace == nullptr) return KX9_ERR_NO_WORKSPACE;
   _STKX9LABELSTRUCTURESDTDATA* pSDT = static_cast<_STKX9LABELSTRUCTURESDTDATA*>(pRecord);
 
   IUnknown* pElement = nullptr;  // borrowed
@@ -246,7 +232,6 @@ ULONG CKX9ComFuncLabelStructure::SetDataElementSDT(STOBJECTID stID, _STKX9LABELS
 // name stops there, the comments are all attempted.
 ULONG CKX9ComFuncLabelStructure::GetDataElementBase(IUnknown* pElement, STOBJECTID stID,
                                                     _STKX9LABELSTRUCTUREBASEDATA* pRecord) {
-  if (pRecord == nullptr) return KX9_ERR_ARG;
   ULONG ulResult = GetVariableLineNo(pElement, pRecord->lineNo);
   if (ulResult == KX9_OK) ulResult = GetVariableName(stID, pRecord->name);
   if (ulResult == KX9_OK) {
@@ -258,7 +243,6 @@ ULONG CKX9ComFuncLabelStructure::GetDataElementBase(IUnknown* pElement, STOBJECT
 
 ULONG CKX9ComFuncLabelStructure::SetDataElementBase(IUnknown* pElement, STOBJECTID stID,
                                                     _STKX9LABELSTRUCTUREBASEDATA* pRecord) {
-  if (pRecord == nullptr) return KX9_ERR_ARG;
   ULONG ulResult = SetVariableLineNo(pElement, pRecord->lineNo);
   if (ulResult == KX9_OK) ulResult = SetVariableName(stID, pRecord->name);
   if (ulResult == KX9_OK) {

@@ -29,9 +29,7 @@ constexpr DWORD kTypelessHighWord = 0xFF000000u;
 
 ULONG CKX9ComFuncLabelStructure::GetCollectionList(STOBJECTID stCollectionID, LONG& lCount, STOBJECTID** ppIDs) {
   lCount = 0;
-  if (ppIDs == nullptr) return KX9_ERR_ARG;
   *ppIDs = nullptr;
-  if (m_pWorkspace == nullptr) return KX9_ERR_NO_WORKSPACE;
 
   LONG lDetail = 0;
   LONG lChildren = 0;
@@ -88,7 +86,6 @@ ULONG CKX9ComFuncLabelStructure::GetDataType(STOBJECTID stID, LONG& lType) {
     return KX9_OK;
   }
 
-  if (m_pWorkspace == nullptr) return KX9_ERR_NO_WORKSPACE;
   LONG lDetail = 0;
   LONG lDbType = 0;
   if (m_pWorkspace->GetObjectType(stID, &lDbType, &lDetail) != S_OK) return KX9_ERR_DB;
@@ -100,7 +97,6 @@ ULONG CKX9ComFuncLabelStructure::GetDataType(STOBJECTID stID, LONG& lType) {
 // parent is the null ID whenever the lookup failed.
 ULONG CKX9ComFuncLabelStructure::GetParentDataID(STOBJECTID stID, STOBJECTID& stParentID) {
   stParentID = STOBJECTID::Null();
-  if (m_pWorkspace == nullptr) return KX9_ERR_NO_WORKSPACE;
 
   LONG lDetail = 0;
   STOBJECTID stParent = STOBJECTID::Null();
@@ -154,14 +150,12 @@ ULONG CKX9ComFuncLabelStructure::SetUpdateTime(STOBJECTID stID) {
 
 ULONG CKX9ComFuncLabelStructure::SetDataLastUpdateTime(STOBJECTID stID, SYSTEMTIME stTime) {
   if (stID.IsNull()) return KX9_ERR_ARG;
-  if (m_pWorkspace == nullptr) return KX9_ERR_NO_WORKSPACE;
   LONG lDetail = 0;
   if (m_pWorkspace->SetLastUpdateTime(stID, stTime, &lDetail) != S_OK) return KX9_ERR_DB;
   return KX9_OK;
 }
 
 ULONG CKX9ComFuncLabelStructure::GetVariableName(STOBJECTID stID, CString& strName) {
-  if (m_pWorkspace == nullptr) return KX9_ERR_NO_WORKSPACE;
   BstrGuard bstrName;
   LONG lDetail = 0;
   if (m_pWorkspace->GetObjectName(stID, bstrName.Put(), &lDetail) != S_OK) return KX9_ERR_DB;
@@ -170,7 +164,6 @@ ULONG CKX9ComFuncLabelStructure::GetVariableName(STOBJECTID stID, CString& strNa
 }
 
 ULONG CKX9ComFuncLabelStructure::SetVariableName(STOBJECTID stID, CString strName) {
-  if (m_pWorkspace == nullptr) return KX9_ERR_NO_WORKSPACE;
   BstrGuard bstrName(strName.AllocSysString());
   LONG lDetail = 0;
   if (m_pWorkspace->SetObjectName(stID, bstrName.Get(), &lDetail) != S_OK) return KX9_ERR_DB;

@@ -23,6 +23,7 @@ struct KX9TestAccess<ElemOpsTag> {
   static ULONG GetSDT(C& o, STOBJECTID id, R** r) { return o.GetDataElementSDT(id, r); }
   static ULONG SetSDT(C& o, STOBJECTID id, R* r) { return o.SetDataElementSDT(id, r); }
   static C::CGVLDataArray& Collected(C& o) { return o.m_arrDeleteSystemLabel; }
+  static ULONG CreateAll(C& o, LONG n, _STKX9LABELSTRUCTURE* p) { return o.CreateAllData(n, p); }
 };
 
 namespace {
@@ -187,17 +188,11 @@ TEST_F(ElemOpsFixture, TheLastFieldDecidesAndMissingObjectsHaveTheirOwnCodes) {
   EXPECT_EQ(A::Get(labels, empty, none.arr), KX9_ERR_DB);
   failNext("Workspace.CreateElementObject");
   EXPECT_EQ(A::Create(labels, gvl, KX9_DATATYPE_GVL, &rec), KX9_ERR_DB);
-
-  C orphan(nullptr);
-  EXPECT_EQ(A::Get(orphan, gvl, none.arr), KX9_ERR_NO_WORKSPACE);
-  EXPECT_EQ(A::Delete(orphan, gvl), KX9_ERR_NO_WORKSPACE);
-  EXPECT_EQ(A::Create(orphan, gvl, KX9_DATATYPE_GVL, &rec), KX9_ERR_NO_WORKSPACE);
-  EXPECT_EQ(A::GetGVL(orphan, v0, &p), KX9_ERR_NO_WORKSPACE);
 }
 
 TEST_F(ElemOpsFixture, DeletionCollectsSystemLabelsAndStopsAtAFailure) {
-  for (auto [name, status] : std::vector<std::pair<const char16_t*, LONG>>{{u"v0", 5}, {u"v1", 4}, {u"v2", 13},
-                                                                           {u"v3", 2}})
+  for (auto [name, status] :
+       std::vector<std::pair<const char16_t*, LONG>>{{u"v0", 5}, {u"v1", 4}, {u"v2", 13}, {u"v3", 2}})
     Variable(name, status);
   const STOBJECTID vars = ChildOf(gvl, VN_TYPE_VARIABLE_COLLECTION);
   labels.SetMode(C::KX9LabelModeWithoutSystemLabel);
@@ -240,4 +235,43 @@ TEST_F(ElemOpsFixture, HighCapacitySeriesHandsOverToRows) {
   EXPECT_TRUE(fx::ReadRowsX(db, gx).empty());
 }
 
+// The workspace is checked once, at the public entries. The helpers give
+// their own results for inputs they refuse before the database is needed.
+TEST(ElemOpsWithoutWorkspace, RefusalsBeforeTheDatabaseKeepTheirResults) {
+  struct Case {
+    const char* what;
+    C::KX9LabelCPUSeries series;
+    ULONG (*call)(C&);
+    ULONG expected;
+  };
+  const Case cases[] = {
+      {"read a null datum", C::KX9LabelCPUSeriesStandard,
+       [](C& o) {
+         Elements none(KX9_DATATYPE_GVL);
+         return A::Get(o, STOBJECTID::Null(), none.arr);
+       },
+       KX9_ERR_ARG},
+      {"delete a null datum", C::KX9LabelCPUSeriesStandard, [](C& o) { return A::Delete(o, STOBJECTID::Null()); },
+       KX9_ERR_ARG},
+      {"create a datum of type 5", C::KX9LabelCPUSeriesStandard,
+       [](C& o) {
+         _STKX9LABELSTRUCTURE d;
+         d.dataType = 5;
+         return A::CreateAll(o, 1, &d);
+       },
+       KX9_ERR_TYPE},
+      {"create rows of type 16", C::KX9LabelCPUSeriesX,
+       [](C& o) {
+         _STKX9LABELSTRUCTURE d;
+         d.dataType = 16;
+         return A::CreateAll(o, 1, &d);
+       },
+       KX9_ERR_TYPE},
+  };
+  for (const Case& c : cases) {
+    C orphan(nullptr);
+    orphan.SetCPUSeries(c.series);
+    EXPECT_EQ(c.call(orphan), c.expected) << c.what;
+  }
+}
 }  // namespace
