@@ -33,16 +33,16 @@ BYTE* MakeSubstituteBlock() {
   return p;
 }
 
-// Frees what GetAllData holds on every way out, exceptions included: the
-// service block (task memory) and the record array, unless the image writer
-// already took the array over.
-struct ExportResources {
+// Free the service block (task memory) and the record array on every way
+// out, exceptions included; the image writer clears the array pointer when
+// it takes the records over.
+struct BlockHolder {
   BYTE* block = nullptr;
+  ~BlockHolder() { CoTaskMemFree(block); }
+};
+struct RecordsHolder {
   _STKX9LABELSTRUCTURE* records = nullptr;
-  ~ExportResources() {
-    CoTaskMemFree(block);
-    delete[] records;
-  }
+  ~RecordsHolder() { delete[] records; }
 };
 
 }  // namespace
@@ -59,14 +59,12 @@ ULONG CKX9ComFuncLabelStructure::GetAllData(BYTE** ppData, LONG* pSize, const _S
   ULONG ulResult = GetAllDataMain(&lCount, nullptr);
   if (ulResult != KX9_OK) return ulResult;
 
-  ExportResources res;
+  RecordsHolder res;
+  HRESULT hrBlock = S_FALSE;
   LONG lBlockSize = 0;
-  if (lCount <= 0) {
-    // Nothing to export: the label service is not consulted.
-    res.block = MakeSubstituteBlock();
-    if (res.block == nullptr) return KX9_ERR_ALLOC;
-    lBlockSize = kSubstituteBlockSize;
-  } else {
+  BYTE* pBlock = nullptr;
+  if (lCount > 0) {
+    // Without records the label service is not consulted at all.
     res.records = new (std::nothrow) _STKX9LABELSTRUCTURE[static_cast<std::size_t>(lCount)];
     if (res.records == nullptr) return KX9_ERR_ALLOC;
 
@@ -88,13 +86,21 @@ ULONG CKX9ComFuncLabelStructure::GetAllData(BYTE** ppData, LONG* pSize, const _S
     }
 
     lDetail = 0;
-    hr = pService != nullptr ? pService->GetBlock(&lBlockSize, &res.block, &lDetail) : E_POINTER;
-    if (hr != S_OK || lBlockSize < 1 || res.block == nullptr) {
-      CoTaskMemFree(res.block);
-      res.block = MakeSubstituteBlock();
-      if (res.block == nullptr) return KX9_ERR_ALLOC;
-      lBlockSize = kSubstituteBlockSize;
-    }
+    hrBlock = pService != nullptr ? pService->GetBlock(&lBlockSize, &pBlock, &lDetail) : E_POINTER;
+  }
+
+  return AssembleEnvelope(hrBlock, lBlockSize, pBlock, lCount, res.records, stAutoDevSet, ppData, pSize);
+}
+
+ULONG CKX9ComFuncLabelStructure::AssembleEnvelope(HRESULT hrBlock, LONG lBlockSize, BYTE* pBlock, LONG lCount,
+                                                  _STKX9LABELSTRUCTURE*& pRecords, const _STKX9AUTODEVSET& stAutoDevSet,
+                                                  BYTE** ppData, LONG* pSize) {
+  BlockHolder res{pBlock};
+  if (lCount <= 0 || hrBlock != S_OK || lBlockSize < 1 || res.block == nullptr) {
+    CoTaskMemFree(res.block);
+    res.block = MakeSubstituteBlock();
+    if (res.block == nullptr) return KX9_ERR_ALLOC;
+    lBlockSize = kSubstituteBlockSize;
   }
 
   // A size output beyond 32 bits cannot be reported: such an envelope is as
@@ -104,9 +110,9 @@ ULONG CKX9ComFuncLabelStructure::GetAllData(BYTE** ppData, LONG* pSize, const _S
   *pSize = lHeaderSize;
 
   BYTE* pBuffer = nullptr;
-  if (res.records != nullptr) {
-    // The writer destroys the records and clears res.records on success.
-    LONG lImage = WriteBinaryData(lCount, res.records, pBuffer, lHeaderSize);
+  if (lCount > 0 && pRecords != nullptr) {
+    // The writer destroys the records and clears pRecords on success.
+    LONG lImage = WriteBinaryData(lCount, pRecords, pBuffer, lHeaderSize);
     *ppData = pBuffer;
     if (lImage < 0) return KX9_ERR_ALLOC;
     if (lImage > 0 && pBuffer != nullptr) {
@@ -134,7 +140,6 @@ ULONG CKX9ComFuncLabelStructure::GetAllData(BYTE** ppData, LONG* pSize, const _S
 }
 
 ULONG CKX9ComFuncLabelStructure::GetAllDataMain(LONG* pCount, _STKX9LABELSTRUCTURE* pData) {
-  if (pCount == nullptr) return KX9_ERR_ARG;
   *pCount = 0;
   ULONG ulResult = GetAllDataType(KX9_DATATYPE_SDT, pCount, pData);
   if (ulResult == KX9_OK) ulResult = GetAllDataType(KX9_DATATYPE_GVL, pCount, pData);
@@ -142,9 +147,6 @@ ULONG CKX9ComFuncLabelStructure::GetAllDataMain(LONG* pCount, _STKX9LABELSTRUCTU
 }
 
 ULONG CKX9ComFuncLabelStructure::GetAllDataType(LONG lType, LONG* pCount, _STKX9LABELSTRUCTURE* pData) {
-  if (pCount == nullptr) return KX9_ERR_ARG;
-  if (m_pWorkspace == nullptr) return KX9_ERR_NO_WORKSPACE;
-
   const LONG lParentType = GetParentCollectionType(lType);
   STOBJECTID stParentID = STOBJECTID::Null();
   LONG lDetail = 0;

@@ -33,12 +33,9 @@ ULONG CKX9ComFuncLabelStructure::SetAllData(const BYTE* pData, LONG lSize, _STKX
                                             KX9LabelCPUSeries eSeries) {
   if (m_pWorkspace == nullptr) return KX9_ERR_NO_WORKSPACE;
   if (m_stObjectID.IsNull()) return KX9_ERR_NOT_INIT;
-  if (lSize <= 0 || pData == nullptr) return KX9_ERR_ARG;
-  // The block length must be readable and the block itself inside the
-  // buffer; otherwise nothing is touched.
-  if (lSize < 4) return KX9_ERR_ARG;
-  const ULONG ulBlockSize = ReadLittleEndian32(pData);
-  if (ulBlockSize > static_cast<ULONG>(lSize)) return KX9_ERR_ARG;
+  ULONG ulBlockSize = 0;
+  const ULONG ulCheck = GetEnvelopeBlockSize(pData, lSize, ulBlockSize);
+  if (ulCheck != KX9_OK) return ulCheck;
 
   LONG lDetail = 0;
   IVNDataABS_LabelService* pService = nullptr;  // borrowed
@@ -92,6 +89,16 @@ ULONG CKX9ComFuncLabelStructure::SetAllData(const BYTE* pData, LONG lSize, _STKX
   return SetAllDataMain(lCount, pRecords.get());
 }
 
+ULONG CKX9ComFuncLabelStructure::GetEnvelopeBlockSize(const BYTE* pData, LONG lSize, ULONG& ulBlockSize) {
+  ulBlockSize = 0;
+  if (lSize <= 0 || pData == nullptr) return KX9_ERR_ARG;
+  // The block length must be readable and the block itself inside the
+  // buffer; otherwise nothing is touched.
+  if (lSize < 4) return KX9_ERR_ARG;
+  ulBlockSize = ReadLittleEndian32(pData);
+  return ulBlockSize > static_cast<ULONG>(lSize) ? KX9_ERR_ARG : KX9_OK;
+}
+
 ULONG CKX9ComFuncLabelStructure::SetAllDataMain(LONG lCount, _STKX9LABELSTRUCTURE* pData) {
   ULONG ulResult = DeleteAllDataType(KX9_DATATYPE_SDT);
   if (ulResult == KX9_OK) ulResult = DeleteAllDataType(KX9_DATATYPE_GVL);
@@ -100,8 +107,6 @@ ULONG CKX9ComFuncLabelStructure::SetAllDataMain(LONG lCount, _STKX9LABELSTRUCTUR
 }
 
 ULONG CKX9ComFuncLabelStructure::DeleteAllDataType(LONG lType) {
-  if (m_pWorkspace == nullptr) return KX9_ERR_NO_WORKSPACE;
-
   STOBJECTID stParentID = STOBJECTID::Null();
   LONG lDetail = 0;
   if (m_pWorkspace->GetChildIDByType(m_stObjectID, GetParentCollectionType(lType), &stParentID, &lDetail) != S_OK)
@@ -131,8 +136,6 @@ ULONG CKX9ComFuncLabelStructure::DeleteAllDataType(LONG lType) {
 
 ULONG CKX9ComFuncLabelStructure::CreateAllData(LONG lCount, _STKX9LABELSTRUCTURE* pData) {
   if (_isXSeriesCPU() == 1) return _createAllDataX(lCount, pData);
-  if (lCount > 0 && pData == nullptr) return KX9_ERR_ARG;
-  if (lCount > 0 && m_pWorkspace == nullptr) return KX9_ERR_NO_WORKSPACE;
 
   for (LONG i = 0; i < lCount; ++i) {
     _STKX9LABELSTRUCTURE& stRecord = pData[i];
@@ -159,11 +162,9 @@ ULONG CKX9ComFuncLabelStructure::CreateAllData(LONG lCount, _STKX9LABELSTRUCTURE
 
 ULONG CKX9ComFuncLabelStructure::CreateData(STOBJECTID stParent, CString strName, LONG lType, BYTE byFlag,
                                             STOBJECTID& stNewID) {
-  if (m_pWorkspace == nullptr) return KX9_ERR_NO_WORKSPACE;
   BstrHolder name;
   name.bstr = strName.AllocSysString();
   LONG lDetail = 0;
-  if (m_pWorkspace->CreateDataObject(stParent, name.bstr, lType, byFlag, &stNewID, &lDetail) != S_OK)
-    return KX9_ERR_DB;
+  if (m_pWorkspace->CreateDataObject(stParent, name.bstr, lType, byFlag, &stNewID, &lDetail) != S_OK) return KX9_ERR_DB;
   return SetUpdateTime(stNewID);
 }

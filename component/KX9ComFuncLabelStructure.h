@@ -25,16 +25,16 @@
 
 // Result codes of the component's operations.
 enum : ULONG {
-  KX9_OK = 0,                 // success, or nothing to do
-  KX9_ERR_ALLOC = 1,          // allocation failed; image not written or parsed; X-series block size check
-  KX9_ERR_DB = 2,             // a database operation failed, or an interface is missing
-  KX9_ERR_TYPE = 3,           // a type code not expected there
-  KX9_ERR_ARG = 4,            // a bad argument: missing output, null buffer or ID, size <= 0
-  KX9_ERR_NO_WORKSPACE = 5,   // the component has no workspace database
-  KX9_ERR_NO_INTERFACE = 7,   // the element lacks the interface carrying the field
-  KX9_ERR_EMPTY_IMAGE = 8,    // the image to import holds no GVL and no SDT
-  KX9_ERR_NO_STRUCT = 9,      // no structured data type of that name
-  KX9_ERR_NOT_INIT = 10,      // the project object ID is null
+  KX9_OK = 0,                        // success, or nothing to do
+  KX9_ERR_ALLOC = 1,                 // allocation failed; image not written or parsed; X-series block size check
+  KX9_ERR_DB = 2,                    // a database operation failed, or an interface is missing
+  KX9_ERR_TYPE = 3,                  // a type code not expected there
+  KX9_ERR_ARG = 4,                   // a bad argument: missing output, null buffer or ID, size <= 0
+  KX9_ERR_NO_WORKSPACE = 5,          // the component has no workspace database
+  KX9_ERR_NO_INTERFACE = 7,          // the element lacks the interface carrying the field
+  KX9_ERR_EMPTY_IMAGE = 8,           // the image to import holds no GVL and no SDT
+  KX9_ERR_NO_STRUCT = 9,             // no structured data type of that name
+  KX9_ERR_NOT_INIT = 10,             // the project object ID is null
   KX9_ERR_NO_ELEMENT = 0xFFFFFFFFu,  // a variable's element object could not be obtained
 };
 
@@ -87,9 +87,17 @@ class KX9_EXPORT CKX9ComFuncLabelStructure {
   //
   // Exports every SDT and GVL of the project object as one envelope: the
   // label service block (its first 4 bytes hold its length B), the 104-byte
-  // settings record and the label image. *ppData receives a new[] buffer of
-  // *pSize bytes (one extra 0 byte follows when there is an image); the
-  // caller frees it with delete[]. Both outputs are null/0 on failure.
+  // settings record and the label image. On success *ppData receives a new[]
+  // buffer of *pSize bytes (one extra 0 byte follows when there is an
+  // image). The caller frees *ppData with delete[] whenever it is not null
+  // on return, whatever the result. The outputs on failure:
+  //   5, 10, 4 (no workspace, not initialised, missing output): untouched;
+  //   a failure before the buffer is made (gathering, label service, the
+  //   X-series block size, the 4-byte substitute block, a block too large
+  //   for a 32-bit size): null and 0;
+  //   1 while the buffer is made: *pSize is B + 104, and *ppData is null,
+  //   or the image writer's own buffer when the writer failed after
+  //   storing it.
   // Returns 0, 1, 2, 4, 5, 10, a passed-up code or the database's detail.
   ULONG GetAllData(BYTE** ppData, LONG* pSize, const _STKX9AUTODEVSET& stAutoDevSet);
 
@@ -145,6 +153,17 @@ class KX9_EXPORT CKX9ComFuncLabelStructure {
   ULONG DeleteAllDataType(LONG lType);
   ULONG CreateAllData(LONG lCount, _STKX9LABELSTRUCTURE* pData);
   ULONG CreateData(STOBJECTID stParent, CString strName, LONG lType, BYTE byFlag, STOBJECTID& stNewID);
+  // The service block length B of an envelope of lSize bytes, read as
+  // SetAllData reads it (0 when it cannot be read): result 4 for no buffer,
+  // a size below 4, or a B (unsigned) beyond the size; else 0. B up to 4 is
+  // taken as it stands.
+  static ULONG GetEnvelopeBlockSize(const BYTE* pData, LONG lSize, ULONG& ulBlockSize);
+  // The envelope of GetAllData from a service block as GetBlock returned it
+  // (hrBlock, lBlockSize, pBlock: task memory, always taken over) and lCount
+  // records: a missing or empty block, or no records, gives the 4-byte
+  // block 04 00 00 00. Outputs, ownership and results as GetAllData.
+  ULONG AssembleEnvelope(HRESULT hrBlock, LONG lBlockSize, BYTE* pBlock, LONG lCount, _STKX9LABELSTRUCTURE*& pRecords,
+                         const _STKX9AUTODEVSET& stAutoDevSet, BYTE** ppData, LONG* pSize);
 
   // --- label image, lines and text file ---------------------------------------
   LONG WriteBinaryData(LONG lCount, _STKX9LABELSTRUCTURE*& pData, BYTE*& pImage, LONG lHeaderSize);
@@ -271,8 +290,7 @@ class KX9_EXPORT CKX9ComFuncLabelStructure {
                             _STKX9SYSTEMLABELDATA& stSystemLabel);
   ULONG _setSystemLabelInfX(const _STKX9SYSTEMLABELDATA& stSystemLabel,
                             stVNGlobalVariableAndSystemLabelElementDataX& stRow);
-  ULONG _getArrayElmSizeX(IVNDataABS_HighCapacityGlobalVariable* pInterface, LONG lRowID,
-                          CArraySizeArray& arrSizes);
+  ULONG _getArrayElmSizeX(IVNDataABS_HighCapacityGlobalVariable* pInterface, LONG lRowID, CArraySizeArray& arrSizes);
   LONG* _createRowIDList(LONG lCount);
   stVNStructElementDataX* _createStructElementDataX(LONG lCount);
   stVNGlobalVariableAndSystemLabelElementDataX* _createGlobalVariableAndSystemLabelElementDataX(LONG lCount);
@@ -282,8 +300,8 @@ class KX9_EXPORT CKX9ComFuncLabelStructure {
 
   // --- dynamic labels, device conversion, external flag -----------------------
   ULONG _getDynamicLabelDataElementGVLX(STOBJECTID stGVLID);
-  ULONG _addDynamicLabelStructMapX(STOBJECTID stStructID, const CString& strLabelName,
-                                   const CString& strArraySuffix, CDeviceArray& arrDevices);
+  ULONG _addDynamicLabelStructMapX(STOBJECTID stStructID, const CString& strLabelName, const CString& strArraySuffix,
+                                   CDeviceArray& arrDevices);
   ULONG _getStructElementCountX(const STOBJECTID& stStructID, LONG& lCount);
   ULONG _convertLabelToKORVEXDevice(CString strLabel, CString& strDevice);
   ULONG _getExternalEquipmentFlagX(LONG* pFlag);

@@ -31,8 +31,8 @@ _STKX9LABELSTRUCTURESDTDATA* Member(ULONG lineNo, const char16_t* name, const ch
   return m;
 }
 
-_STKX9LABELSTRUCTUREGVLDATA* Variable(ULONG lineNo, const char16_t* name, const char16_t* type,
-                                      const char16_t* device, const char16_t* comment) {
+_STKX9LABELSTRUCTUREGVLDATA* Variable(ULONG lineNo, const char16_t* name, const char16_t* type, const char16_t* device,
+                                      const char16_t* comment) {
   auto* v = new _STKX9LABELSTRUCTUREGVLDATA();
   v->lineNo = lineNo;
   v->name = name;
@@ -42,8 +42,8 @@ _STKX9LABELSTRUCTUREGVLDATA* Variable(ULONG lineNo, const char16_t* name, const 
   return v;
 }
 
-void MakeSystemLabel(_STKX9LABELSTRUCTUREGVLDATA* v, LONG id, LONG status, WORD attribute, LONG dataType,
-                     WORD dataSize, const char16_t* localName) {
+void MakeSystemLabel(_STKX9LABELSTRUCTUREGVLDATA* v, LONG id, LONG status, WORD attribute, LONG dataType, WORD dataSize,
+                     const char16_t* localName) {
   _STKX9SYSTEMLABELDATA& s = v->systemLabel;
   s.ID = id;
   s.name = v->name;
@@ -300,7 +300,9 @@ bool RoundTrip(std::ostream& out, const std::string& dir, Series series, const c
   out << "decode: " << decoded.image.count << " data, " << systemLabels << " system labels, generic data "
       << BytesToHex(decoded.image.genericData) << ", service block "
       << (decoded.serviceBlock == block ? "as stored" : "CHANGED") << ", settings "
-      << (std::memcmp(decoded.settingsRecord.data(), settings.bytes, 104) == 0 ? "as given" : "CHANGED") << "\n";
+      << (decoded.settingsRecord && std::memcmp(decoded.settingsRecord->data(), settings.bytes, 104) == 0 ? "as given"
+                                                                                                          : "CHANGED")
+      << "\n";
 
   Project target(u"Fresh", series);
   _STKX9AUTODEVSET returned{};
@@ -313,8 +315,7 @@ bool RoundTrip(std::ostream& out, const std::string& dir, Series series, const c
   r = target.component.GetAllSystemLabelData();
   CKX9ComFuncLabelStructure::CGVLDataArray collected;
   target.component.GetDeleteSystemLabelInf(collected);
-  out << "system labels of kept statuses in the imported project: " << collected.GetSize() << " (result " << r
-      << ")\n";
+  out << "system labels of kept statuses in the imported project: " << collected.GetSize() << " (result " << r << ")\n";
   for (int i = 0; i < collected.GetSize(); ++i) delete collected[i];  // the host's records
 
   const std::vector<BYTE> second = Export(target.component, settings, r);

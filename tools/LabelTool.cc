@@ -10,6 +10,7 @@
 #include <iterator>
 #include <limits>
 #include <memory>
+#include <optional>
 
 namespace kx9tool {
 
@@ -38,8 +39,7 @@ struct Session {
   STOBJECTID project;
   CLabelToolComponent component;
 
-  explicit Session(const ImageSettings& settings)
-      : project(db.NewProject(u"kx9label")), component(db.Workspace()) {
+  explicit Session(const ImageSettings& settings) : project(db.NewProject(u"kx9label")), component(db.Workspace()) {
     component.Initialize(project);
     component.SetCPUSeries(static_cast<CKX9ComFuncLabelStructure::KX9LabelCPUSeries>(settings.series));
     component.SetMode(static_cast<CKX9ComFuncLabelStructure::KX9LabelMode>(settings.mode));
@@ -87,12 +87,10 @@ std::vector<BYTE> ReadGenericData(refdb::RefDatabase& db, const STOBJECTID& proj
 void WriteGenericData(refdb::RefDatabase& db, const STOBJECTID& project, const std::vector<BYTE>& bytes) {
   ComPtr<IVNDataABS_GenericData> generic = OpenGenericData(db, project);
   LONG detail = 0;
-  if (generic->SetGenericData(VN_GENERIC_SYSTEM_LABEL, CheckedLength(bytes.size(), "the generic data"),
-                              bytes.data(), &detail) != S_OK)
+  if (generic->SetGenericData(VN_GENERIC_SYSTEM_LABEL, CheckedLength(bytes.size(), "the generic data"), bytes.data(),
+                              &detail) != S_OK)
     throw ToolError("the generic data cannot be stored");
 }
-
-std::vector<BYTE> SubstituteServiceBlock() { return {0x04, 0x00, 0x00, 0x00}; }
 
 std::vector<BYTE> EncodeImage(LabelDocument& doc, const ImageSettings& settings) {
   Session s(settings);
@@ -102,19 +100,36 @@ std::vector<BYTE> EncodeImage(LabelDocument& doc, const ImageSettings& settings)
   return std::vector<BYTE>(image.get(), image.get() + length);
 }
 
-std::vector<BYTE> EncodeEnvelope(LabelDocument& doc, const std::vector<BYTE>& serviceBlock,
+std::vector<BYTE> EncodeEnvelope(LabelDocument& doc, const std::optional<std::vector<BYTE>>& serviceBlock,
                                  const std::vector<BYTE>& settingsRecord, const ImageSettings& settings) {
   if (settingsRecord.size() != kSettingsSize)
     throw ToolError("the settings record must be " + std::to_string(kSettingsSize) + " bytes");
-  const LONG header = CheckedLength(serviceBlock.size() + kSettingsSize, "the service block");
+  _STKX9AUTODEVSET record{};
+  std::memcpy(record.bytes, settingsRecord.data(), kSettingsSize);
   Session s(settings);
-  LONG length = 0;
-  std::unique_ptr<BYTE[]> image = WriteImage(s, doc, header, length);
-  std::vector<BYTE> out(static_cast<std::size_t>(header) + static_cast<std::size_t>(length > 0 ? length : 0));
-  std::memcpy(out.data(), serviceBlock.data(), serviceBlock.size());
-  std::memcpy(out.data() + serviceBlock.size(), settingsRecord.data(), kSettingsSize);
-  if (length > 0) std::memcpy(out.data() + header, image.get() + header, static_cast<std::size_t>(length));
-  return out;
+  if (!doc.genericData.empty()) WriteGenericData(s.db, s.project, doc.genericData);
+
+  // The block arrives as the label service would hand it over: task memory,
+  // or a failed GetBlock when the document has none.
+  HRESULT hrBlock = E_FAIL;
+  LONG blockSize = 0;
+  BYTE* block = nullptr;
+  if (serviceBlock) {
+    blockSize = CheckedLength(serviceBlock->size(), "the service block");
+    block = static_cast<BYTE*>(CoTaskMemAlloc(serviceBlock->empty() ? 1 : serviceBlock->size()));
+    if (block == nullptr) throw ToolError("out of memory");
+    if (!serviceBlock->empty()) std::memcpy(block, serviceBlock->data(), serviceBlock->size());
+    hrBlock = S_OK;
+  }
+  const LONG count = doc.data.Count();
+  _STKX9LABELSTRUCTURE* records = doc.data.Release();
+  BYTE* data = nullptr;
+  LONG size = 0;
+  const ULONG result = s.component.AssembleEnvelope(hrBlock, blockSize, block, count, records, record, &data, &size);
+  std::unique_ptr<BYTE[]> owned(data);
+  delete[] records;  // null when the writer took the records over
+  if (result != KX9_OK) throw ToolError("the envelope could not be made (result " + std::to_string(result) + ")");
+  return std::vector<BYTE>(owned.get(), owned.get() + size);
 }
 
 DecodedImage DecodeImage(const BYTE* image, std::size_t length, const ImageSettings& settings) {
@@ -136,39 +151,31 @@ DecodedImage DecodeImage(const BYTE* image, std::size_t length, const ImageSetti
 }
 
 DecodedEnvelope DecodeEnvelope(const std::vector<BYTE>& envelope, const ImageSettings& settings) {
-  const std::size_t size = envelope.size();
-  if (size < 4)
-    throw ToolError("bad envelope: " + std::to_string(size) + " bytes cannot hold the 4-byte service block length");
-  const std::size_t block = static_cast<std::size_t>(envelope[0]) | static_cast<std::size_t>(envelope[1]) << 8 |
-                            static_cast<std::size_t>(envelope[2]) << 16 | static_cast<std::size_t>(envelope[3]) << 24;
-  if (block < 4)
-    throw ToolError("bad envelope: service block length " + std::to_string(block) +
-                    " is below 4 (the length counts its own 4 bytes)");
-  if (block > size || size - block < kSettingsSize)
-    throw ToolError("bad envelope: " + std::to_string(size) + " bytes end before the service block of " +
-                    std::to_string(block) + " bytes and the " + std::to_string(kSettingsSize) +
-                    "-byte settings record");
+  const LONG size = CheckedLength(envelope.size(), "the envelope");
+  ULONG block = 0;
+  if (CLabelToolComponent::GetEnvelopeBlockSize(envelope.data(), size, block) != KX9_OK) {
+    if (size < 4)
+      throw BadEnvelopeError("bad envelope: " + std::to_string(size) +
+                             " bytes cannot hold the 4-byte service block length");
+    throw BadEnvelopeError("bad envelope: its service block length " + std::to_string(block) + " is beyond its " +
+                           std::to_string(size) + " bytes");
+  }
+  const std::size_t blockEnd = block;
   DecodedEnvelope out;
-  out.serviceBlock.assign(envelope.begin(), envelope.begin() + static_cast<std::ptrdiff_t>(block));
-  out.settingsRecord.assign(envelope.begin() + static_cast<std::ptrdiff_t>(block),
-                            envelope.begin() + static_cast<std::ptrdiff_t>(block + kSettingsSize));
-  const std::size_t imageStart = block + kSettingsSize;
-  out.image = DecodeImage(envelope.data() + imageStart, size - imageStart, settings);
+  out.serviceBlock.assign(envelope.begin(), envelope.begin() + static_cast<std::ptrdiff_t>(blockEnd));
+  if (envelope.size() - blockEnd < kSettingsSize) return out;
+  out.settingsRecord.emplace(envelope.begin() + static_cast<std::ptrdiff_t>(blockEnd),
+                             envelope.begin() + static_cast<std::ptrdiff_t>(blockEnd + kSettingsSize));
+  const std::size_t imageStart = blockEnd + kSettingsSize;
+  out.image = DecodeImage(envelope.data() + imageStart, envelope.size() - imageStart, settings);
   return out;
 }
 
-std::vector<BYTE> ServiceBlockFromJson(const Json& document) {
+std::optional<std::vector<BYTE>> ServiceBlockFromJson(const Json& document) {
   auto it = document.find("serviceBlock");
-  if (it == document.end()) return SubstituteServiceBlock();
+  if (it == document.end()) return std::nullopt;
   if (!it->is_string()) throw CodecError("serviceBlock: expected a hex string");
-  std::vector<BYTE> block = HexToBytes(it->get<std::string>(), "serviceBlock");
-  if (block.size() < 4) throw CodecError("serviceBlock: at least 4 bytes (its own length) are needed");
-  const std::size_t stated = static_cast<std::size_t>(block[0]) | static_cast<std::size_t>(block[1]) << 8 |
-                             static_cast<std::size_t>(block[2]) << 16 | static_cast<std::size_t>(block[3]) << 24;
-  if (stated != block.size())
-    throw CodecError("serviceBlock: its first 4 bytes say " + std::to_string(stated) + " bytes, but it has " +
-                     std::to_string(block.size()));
-  return block;
+  return HexToBytes(it->get<std::string>(), "serviceBlock");
 }
 
 std::vector<BYTE> SettingsFromJson(const Json& document) {
@@ -177,8 +184,8 @@ std::vector<BYTE> SettingsFromJson(const Json& document) {
   if (!it->is_string()) throw CodecError("settings: expected a hex string");
   std::vector<BYTE> settings = HexToBytes(it->get<std::string>(), "settings");
   if (settings.size() != kSettingsSize)
-    throw CodecError("settings: " + std::to_string(settings.size()) + " bytes given, " +
-                     std::to_string(kSettingsSize) + " needed");
+    throw CodecError("settings: " + std::to_string(settings.size()) + " bytes given, " + std::to_string(kSettingsSize) +
+                     " needed");
   return settings;
 }
 

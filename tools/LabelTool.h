@@ -8,6 +8,7 @@
 // user; they never print.
 #pragma once
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -23,14 +24,23 @@ class ToolError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// An envelope whose service block length cannot be read or does not fit:
+// the input is not an envelope at all (SetAllData refuses it with 4).
+class BadEnvelopeError : public ToolError {
+ public:
+  using ToolError::ToolError;
+};
+
 // The component with its image and text-file members reachable: the tool
 // works on them directly, without a database round trip that would drop
 // the fields the database does not keep.
 class CLabelToolComponent : public CKX9ComFuncLabelStructure {
  public:
+  using CKX9ComFuncLabelStructure::AssembleEnvelope;
   using CKX9ComFuncLabelStructure::CKX9ComFuncLabelStructure;
   using CKX9ComFuncLabelStructure::CreateAllData;
   using CKX9ComFuncLabelStructure::GetAllDataMain;
+  using CKX9ComFuncLabelStructure::GetEnvelopeBlockSize;
   using CKX9ComFuncLabelStructure::ReadBinaryData;
   using CKX9ComFuncLabelStructure::ReadTextFile;
   using CKX9ComFuncLabelStructure::WriteBinaryData;
@@ -46,16 +56,13 @@ struct ImageSettings {
   LONG mode = 0;    // 1: without system labels
 };
 
-// The 4-byte service block that stands in for a missing one.
-std::vector<BYTE> SubstituteServiceBlock();
-
 // The label image as WriteBinaryData makes it with a header of 0 bytes,
 // without its trailing 0 byte.
 std::vector<BYTE> EncodeImage(LabelDocument& doc, const ImageSettings& settings);
-// The export envelope: the service block (its first 4 bytes must hold its
-// length), the 104-byte settings record and the image; exactly the size
-// GetAllData reports, without the extra 0 byte.
-std::vector<BYTE> EncodeEnvelope(LabelDocument& doc, const std::vector<BYTE>& serviceBlock,
+// The export envelope exactly as GetAllData makes it from a label service
+// that returns `serviceBlock` (none: GetBlock fails), without the extra 0
+// byte.
+std::vector<BYTE> EncodeEnvelope(LabelDocument& doc, const std::optional<std::vector<BYTE>>& serviceBlock,
                                  const std::vector<BYTE>& settingsRecord, const ImageSettings& settings);
 
 struct DecodedImage {
@@ -67,14 +74,17 @@ DecodedImage DecodeImage(const BYTE* image, std::size_t length, const ImageSetti
 
 struct DecodedEnvelope {
   DecodedImage image;
-  std::vector<BYTE> serviceBlock;
-  std::vector<BYTE> settingsRecord;
+  std::vector<BYTE> serviceBlock;  // the first B bytes, B as the envelope states it
+  // None when the envelope ends before the settings record: SetAllData then
+  // stores the block only and leaves settings and labels alone.
+  std::optional<std::vector<BYTE>> settingsRecord;
 };
-// Refuses an envelope whose block length or settings record does not fit.
+// Reads the envelope as SetAllData does; raises BadEnvelopeError where
+// SetAllData refuses it (fewer than 4 bytes, or B beyond the size).
 DecodedEnvelope DecodeEnvelope(const std::vector<BYTE>& envelope, const ImageSettings& settings);
 
 // The envelope fields of a JSON document, with their defaults.
-std::vector<BYTE> ServiceBlockFromJson(const Json& document);
+std::optional<std::vector<BYTE>> ServiceBlockFromJson(const Json& document);
 std::vector<BYTE> SettingsFromJson(const Json& document);
 
 // Text file (no system-label data travels through it).

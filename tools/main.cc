@@ -7,11 +7,11 @@
 //   kx9label totext [--mode M] [--codepage CP] IN.json -o OUT.txt
 //   kx9label fromtext [--codepage CP] IN.txt
 // Errors go to stderr with a non-zero exit code; JSON goes to stdout.
+#include <CLI/CLI.hpp>
 #include <cstdlib>
 #include <iostream>
+#include <optional>
 #include <string>
-
-#include <CLI/CLI.hpp>
 
 #include "tools/Demo.h"
 #include "tools/LabelTool.h"
@@ -52,7 +52,7 @@ int Encode(const Options& o) {
   if (o.image) {
     bytes = kx9tool::EncodeImage(doc, settings);
   } else {
-    const std::vector<BYTE> block = kx9tool::ServiceBlockFromJson(document);
+    const std::optional<std::vector<BYTE>> block = kx9tool::ServiceBlockFromJson(document);
     const std::vector<BYTE> record = kx9tool::SettingsFromJson(document);
     bytes = kx9tool::EncodeEnvelope(doc, block, record, settings);
   }
@@ -68,10 +68,17 @@ int Decode(const Options& o) {
     PrintJson(kx9tool::DocumentToJson(d.data.Data(), d.data.Count(), d.genericData));
     return 0;
   }
-  kx9tool::DecodedEnvelope d = kx9tool::DecodeEnvelope(bytes, settings);
+  kx9tool::DecodedEnvelope d;
+  try {
+    d = kx9tool::DecodeEnvelope(bytes, settings);
+  } catch (const kx9tool::BadEnvelopeError& e) {
+    std::cerr << "kx9label: " << o.input << ": " << e.what() << "\n";
+    return 2;
+  }
   Json j = kx9tool::DocumentToJson(d.image.data.Data(), d.image.data.Count(), d.image.genericData);
   j["serviceBlock"] = kx9tool::BytesToHex(d.serviceBlock);
-  j["settings"] = kx9tool::BytesToHex(d.settingsRecord);
+  // No settings key when the envelope ends before its settings record.
+  if (d.settingsRecord) j["settings"] = kx9tool::BytesToHex(*d.settingsRecord);
   PrintJson(j);
   return 0;
 }
