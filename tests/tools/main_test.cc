@@ -207,12 +207,12 @@ TEST_F(KX9LabelTest, EnvelopesAgreeWithTheComponent) {
     // field when B is below 4), the image.
     std::vector<BYTE> e(b + 104 + image.size());
     const _STKX9AUTODEVSET settings = settingsFor(static_cast<int>(b));
-    std::memcpy(e.data() + b, settings.bytes, 104);
+    std::copy(settings.bytes, settings.bytes + 104, e.begin() + static_cast<std::ptrdiff_t>(b));
     const std::vector<BYTE> block = blockOf(b);
-    std::memcpy(e.data(), block.data(), b);
+    std::copy(block.begin(), block.end(), e.begin());
     e[0] = static_cast<BYTE>(b);
     std::fill(e.begin() + 1, e.begin() + 4, 0);
-    std::memcpy(e.data() + b + 104, image.data(), image.size());
+    std::copy(image.begin(), image.end(), e.begin() + static_cast<std::ptrdiff_t>(b + 104));
     decodes.push_back({"block of " + std::to_string(b), e});
   }
   decodes.push_back({"ends inside the settings", std::vector<BYTE>{8, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9}});
