@@ -26,6 +26,11 @@
 #include <utility>
 #include <vector>
 
+// Everything declared here is the platform contract that the component's
+// public signatures use: the shared library exports it, and nothing else of
+// platform/ (the library builds with hidden visibility).
+#pragma GCC visibility push(default)
+
 // ---------------------------------------------------------------------------
 // Integer types. The original platform's `long` is 32 bits wide; these names
 // keep that width on every target.
@@ -63,9 +68,7 @@ struct GUID {
 using IID = GUID;
 using REFIID = const IID&;
 
-inline bool IsEqualIID(REFIID a, REFIID b) {
-  return std::memcmp(&a, &b, sizeof(GUID)) == 0;
-}
+inline bool IsEqualIID(REFIID a, REFIID b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
 inline bool operator==(const GUID& a, const GUID& b) { return IsEqualIID(a, b); }
 inline bool operator!=(const GUID& a, const GUID& b) { return !IsEqualIID(a, b); }
 
@@ -139,12 +142,12 @@ bool QueryInterfaceTo(IUnknown* from, ComPtr<T>& out) {
 // ---------------------------------------------------------------------------
 // BSTR: a 32-bit byte length, then the UTF-16 units, then one zero unit. The
 // pointer points at the first unit. Null is a valid empty string everywhere.
-BSTR SysAllocString(const OLECHAR* psz);            // null in, null out
-BSTR SysAllocStringLen(const OLECHAR* pch, UINT cch);  // pch may be null: cch zero units
+BSTR SysAllocString(const OLECHAR* psz);                // null in, null out
+BSTR SysAllocStringLen(const OLECHAR* pch, UINT cch);   // pch may be null: cch zero units
 BSTR SysAllocStringByteLen(const char* psz, UINT len);  // len bytes, then two zero bytes
-UINT SysStringByteLen(BSTR bstr);                     // 0 for null
-UINT SysStringLen(BSTR bstr);                         // 0 for null
-void SysFreeString(BSTR bstr);                        // null is ignored
+UINT SysStringByteLen(BSTR bstr);                       // 0 for null
+UINT SysStringLen(BSTR bstr);                           // 0 for null
+void SysFreeString(BSTR bstr);                          // null is ignored
 
 // Task memory, shared between the component and the database.
 void* CoTaskMemAlloc(std::size_t cb);  // null on failure
@@ -184,10 +187,8 @@ class CString {
     return *this;
   }
   CString(const char16_t* psz) { Set(psz && *psz ? new std::u16string(psz) : nullptr); }  // NOLINT
-  CString(const char16_t* pch, int nLength) {
-    Set(nLength > 0 ? new std::u16string(pch, pch + nLength) : nullptr);
-  }
-  CString(const std::u16string& s) { Set(s.empty() ? nullptr : new std::u16string(s)); }  // NOLINT
+  CString(const char16_t* pch, int nLength) { Set(nLength > 0 ? new std::u16string(pch, pch + nLength) : nullptr); }
+  CString(const std::u16string& s) { Set(s.empty() ? nullptr : new std::u16string(s)); }        // NOLINT
   CString(std::u16string&& s) { Set(s.empty() ? nullptr : new std::u16string(std::move(s))); }  // NOLINT
   CString(char16_t ch, int nRepeat) {
     Set(nRepeat > 0 ? new std::u16string(static_cast<std::size_t>(nRepeat), ch) : nullptr);
@@ -204,7 +205,10 @@ class CString {
   const char16_t* GetString() const { return Str().c_str(); }
 
   CString& operator=(const char16_t* psz) {
-    Str().assign(psz ? psz : u"");
+    // psz may point into this string's own text: copy it out first, so no
+    // copy ever runs between overlapping ranges.
+    std::u16string text(psz ? psz : u"");
+    Str().swap(text);
     return *this;
   }
   CString& operator+=(const CString& s) {
@@ -566,3 +570,5 @@ class CArchiveReader {
   std::size_t m_n;
   std::size_t m_pos = 0;
 };
+
+#pragma GCC visibility pop

@@ -156,9 +156,9 @@ TEST_F(KX9LabelTest, EnvelopesAgreeWithTheComponent) {
   };
   // A block of B bytes that starts with its own length where it has room.
   auto blockOf = [](std::size_t b) {
-    std::vector<BYTE> block(b);
+    std::vector<BYTE> block;
     for (std::size_t i = 0; i < b; ++i)
-      block[i] = i < 4 ? static_cast<BYTE>(i == 0 ? b : 0) : static_cast<BYTE>(0xB0 + i);
+      block.push_back(i < 4 ? static_cast<BYTE>(i == 0 ? b : 0) : static_cast<BYTE>(0xB0 + i));
     return block;
   };
 

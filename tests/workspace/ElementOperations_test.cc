@@ -224,7 +224,7 @@ TEST_F(ElemOpsFixture, DeletionCollectsSystemLabelsAndStopsAtAFailure) {
 TEST_F(ElemOpsFixture, HighCapacitySeriesHandsOverToRows) {
   const STOBJECTID gx = fx::AddGVLX(db, project, u"GX");
   fx::VariableRowSpec row;
-  row.name = u"r", row.systemLabel.status = 5;
+  row.name = std::u16string(u"r"), row.systemLabel.status = 5;  // not a literal assignment: see ElementAccessors_test
   fx::AddRowsX(db, gx, {row, row});
   labels.SetCPUSeries(C::KX9LabelCPUSeriesX);
   Elements rows(KX9_DATATYPE_GVL);
