@@ -13,8 +13,6 @@
 
 #include "platform/kx9platform.h"
 
-#define KX9_MODEL_EXPORT __attribute__((visibility("default")))
-
 // One row of the basic type table.
 struct KX9BasicType {
   const char16_t* name;  // as written in a label's data type name
@@ -30,14 +28,13 @@ constexpr LONG KX9_TYPECODE_UNKNOWN = 100;
 constexpr int KX9_BASIC_TYPE_COUNT = 7;
 
 // The table, in lookup order: a lookup takes the first row that matches.
-// "FLOAT" and "LREAL" are both 64 bits wide and share every value. One
-// exported definition, so the component and its users see the same rows.
-KX9_MODEL_EXPORT extern const KX9BasicType kKX9BasicTypes[KX9_BASIC_TYPE_COUNT];
+// "FLOAT" and "LREAL" are both 64 bits wide and share every value.
+extern const KX9BasicType kKX9BasicTypes[KX9_BASIC_TYPE_COUNT];
 
 // Code of the first row whose name equals `name` exactly (case-sensitive,
 // whole string); KX9_TYPECODE_UNKNOWN (100) when none does.
-KX9_MODEL_EXPORT LONG KX9FindDataTypeCode(const CString& name);
+LONG KX9FindDataTypeCode(const CString& name);
 
 // The first row whose name equals `name` ignoring the case of ASCII letters;
 // null when none does.
-KX9_MODEL_EXPORT const KX9BasicType* KX9FindBasicTypeNoCase(const CString& name);
+const KX9BasicType* KX9FindBasicTypeNoCase(const CString& name);

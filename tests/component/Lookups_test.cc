@@ -25,11 +25,14 @@ TEST(LookupsTest, AllocationTypeAndSize) {
     EXPECT_EQ(bytes, 2 * c.words) << ToUtf8(c.name);
     EXPECT_EQ(alloc, c.alloc) << ToUtf8(c.name);
   }
-  WORD size = 0x1234;
-  BYTE alloc = 0x56;  // no row: success, the caller's values survive
-  EXPECT_EQ(labels.GetTypeAndSizeForAllocDB(u"REAL", 1, size, alloc), KX9_OK);
-  EXPECT_EQ(size, 0x1234);
-  EXPECT_EQ(alloc, 0x56);
+  // No row (case folds ASCII letters only): success, the caller's values survive.
+  for (const char16_t* name : {u"REAL", u"", u"BOOLEAN", u"\u0130NT"}) {
+    WORD size = 0x1234;
+    BYTE alloc = 0x56;
+    EXPECT_EQ(labels.GetTypeAndSizeForAllocDB(name, 1, size, alloc), KX9_OK);
+    EXPECT_EQ(size, 0x1234) << ToUtf8(name);
+    EXPECT_EQ(alloc, 0x56) << ToUtf8(name);
+  }
 }
 
 TEST(LookupsTest, StructDataIDByExactNameFirstWins) {

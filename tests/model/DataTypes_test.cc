@@ -1,8 +1,7 @@
-// The basic type table and the data type codes derived from it.
+// The data type codes the component derives from the basic type table.
 #include <gtest/gtest.h>
 
 #include "component/KX9ComFuncLabelStructure.h"
-#include "model/KX9DataTypes.h"
 
 namespace {
 struct TypesTag;
@@ -13,28 +12,32 @@ struct KX9TestAccess<TypesTag> {
 };
 
 namespace {
-TEST(DataTypesTest, CodesAndRowLookups) {
-  // Code lookup: exact and case-sensitive; FLOAT and LREAL share code 6.
-  const std::pair<const char16_t*, LONG> codes[] = {{u"BOOL", 1},  {u"INT", 2},   {u"DINT", 3}, {u"WORD", 4},
-                                                    {u"DWORD", 5}, {u"FLOAT", 6}, {u"LREAL", 6}};
-  for (const auto& c : codes) EXPECT_EQ(KX9FindDataTypeCode(c.first), c.second) << ToUtf8(c.first);
-  for (const char16_t* name : {u"dint", u"DIN", u"DINT ", u"REAL", u""})
-    EXPECT_EQ(KX9FindDataTypeCode(name), 100) << ToUtf8(name);
+using A = KX9TestAccess<TypesTag>;
 
-  // Row lookup ignores case and returns the one shared table row.
-  EXPECT_EQ(KX9FindBasicTypeNoCase(u"dword"), &kKX9BasicTypes[4]);
-  EXPECT_EQ(KX9FindBasicTypeNoCase(u"lReAl"), &kKX9BasicTypes[6]);
-  for (const char16_t* name : {u"REAL", u"", u"BOOLEAN", u"\u0130NT"})
-    EXPECT_EQ(KX9FindBasicTypeNoCase(name), nullptr) << ToUtf8(name);
-
-  // The member: any structured type is 9, even with a basic name.
+TEST(DataTypesTest, CodesMatchExactlyAndStructuresAreNine) {
   CKX9ComFuncLabelStructure labels(nullptr);
-  using A = KX9TestAccess<TypesTag>;
-  EXPECT_EQ(A::Code(labels, u"DINT", 0), 3);
-  EXPECT_EQ(A::Code(labels, u"dint", 0), 100);
-  EXPECT_EQ(A::Code(labels, u"LREAL", 0), 6);
-  EXPECT_EQ(A::Code(labels, u"BOOL", 1), 9);
-  EXPECT_EQ(A::Code(labels, u"", -1), 9);
-  EXPECT_EQ(A::Code(labels, u"", 0), 100);
+  const struct {
+    const char16_t* name;
+    LONG structType;
+    LONG code;
+  } cases[] = {
+      // Exact and case-sensitive; FLOAT and LREAL share code 6.
+      {u"BOOL", 0, 1},
+      {u"INT", 0, 2},
+      {u"DINT", 0, 3},
+      {u"WORD", 0, 4},
+      {u"DWORD", 0, 5},
+      {u"FLOAT", 0, 6},
+      {u"LREAL", 0, 6},
+      {u"dint", 0, 100},
+      {u"DIN", 0, 100},
+      {u"DINT ", 0, 100},
+      {u"REAL", 0, 100},
+      {u"", 0, 100},
+      // Any structured type is 9, even with a basic name.
+      {u"BOOL", 1, 9},
+      {u"", -1, 9},
+  };
+  for (const auto& c : cases) EXPECT_EQ(A::Code(labels, c.name, c.structType), c.code) << ToUtf8(c.name);
 }
 }  // namespace
