@@ -21,12 +21,6 @@ ULONG ReadLittleEndian32(const BYTE* p) {
          (static_cast<ULONG>(p[3]) << 24);
 }
 
-// Frees a database string on every way out.
-struct BstrHolder {
-  BSTR bstr = nullptr;
-  ~BstrHolder() { SysFreeString(bstr); }
-};
-
 }  // namespace
 
 ULONG CKX9ComFuncLabelStructure::SetAllData(const BYTE* pData, LONG lSize, _STKX9AUTODEVSET& stAutoDevSet,
@@ -162,9 +156,9 @@ ULONG CKX9ComFuncLabelStructure::CreateAllData(LONG lCount, _STKX9LABELSTRUCTURE
 
 ULONG CKX9ComFuncLabelStructure::CreateData(STOBJECTID stParent, CString strName, LONG lType, BYTE byFlag,
                                             STOBJECTID& stNewID) {
-  BstrHolder name;
-  name.bstr = strName.AllocSysString();
+  BstrHolder name(strName.AllocSysString());
   LONG lDetail = 0;
-  if (m_pWorkspace->CreateDataObject(stParent, name.bstr, lType, byFlag, &stNewID, &lDetail) != S_OK) return KX9_ERR_DB;
+  if (m_pWorkspace->CreateDataObject(stParent, name.Get(), lType, byFlag, &stNewID, &lDetail) != S_OK)
+    return KX9_ERR_DB;
   return SetUpdateTime(stNewID);
 }

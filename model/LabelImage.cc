@@ -19,22 +19,15 @@ using U16 = std::u16string;
 constexpr BYTE kLF = 0x0A;
 constexpr BYTE kCR = 0x0D;
 
-// The header and trailer markers, tested on a line's text with its appended comma.
-constexpr char16_t kGVLMarker[] = u"GVL,";
-constexpr char16_t kSDTMarker[] = u"SDT,";
+// The trailer marker, tested like the header markers on a line's text with
+// its appended comma.
 constexpr char16_t kTrailerMarker[] = u"SYSLBL,";
 constexpr std::size_t kMarkerPrefix = 7;  // the longest marker
 
 void AppendDecimal(U16& out, LONGLONG v) {
-  char16_t buf[24];
-  int i = 24;
-  ULONGLONG m = v < 0 ? 0 - static_cast<ULONGLONG>(v) : static_cast<ULONGLONG>(v);
-  do {
-    buf[--i] = static_cast<char16_t>(u'0' + m % 10);
-    m /= 10;
-  } while (m != 0);
-  if (v < 0) buf[--i] = u'-';
-  out.append(buf + i, static_cast<std::size_t>(24 - i));
+  char16_t buf[KX9_DECIMAL_UNITS];
+  const char16_t* first = KX9FormatDecimal(v, buf + KX9_DECIMAL_UNITS);
+  out.append(first, static_cast<std::size_t>(buf + KX9_DECIMAL_UNITS - first));
 }
 
 void AppendHex(U16& out, ULONG v) {
@@ -55,9 +48,7 @@ inline void GetUtf16LE(const BYTE* src, std::size_t n, char16_t* out) {
 #endif
 }
 
-inline char16_t Unit16(const BYTE* p, std::size_t k) {
-  return static_cast<char16_t>(p[2 * k] | (p[2 * k + 1] << 8));
-}
+inline char16_t Unit16(const BYTE* p, std::size_t k) { return static_cast<char16_t>(p[2 * k] | (p[2 * k + 1] << 8)); }
 
 // ---------------------------------------------------------------------------
 // Line scanning. A line ends at a line feed that is not the second half of a
@@ -135,15 +126,8 @@ enum class LineKind { kOther, kHeader, kTrailer };
 // Kind of a line from the first units of its text; the comma its reader
 // appends takes part, so "GVL" alone is a header.
 LineKind Classify(const char16_t* t, std::size_t n) {
-  auto starts = [&](const char16_t* marker) {
-    for (std::size_t k = 0; marker[k] != 0; ++k) {
-      const char16_t c = k < n ? t[k] : (k == n ? u',' : u'\0');
-      if (c != marker[k]) return false;
-    }
-    return true;
-  };
-  if (starts(kGVLMarker) || starts(kSDTMarker)) return LineKind::kHeader;
-  if (starts(kTrailerMarker)) return LineKind::kTrailer;
+  if (KX9HeaderDataType(t, n) != 0) return LineKind::kHeader;
+  if (KX9StartsWithMarker(t, n, kTrailerMarker)) return LineKind::kTrailer;
   return LineKind::kOther;
 }
 

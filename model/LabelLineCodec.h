@@ -10,6 +10,44 @@
 
 #include "model/KX9LabelRecords.h"
 
+// The header line markers: "GVL," or "SDT," opens a datum's lines.
+constexpr char16_t kKX9GVLMarker[] = u"GVL,";
+constexpr char16_t kKX9SDTMarker[] = u"SDT,";
+constexpr std::size_t kKX9MarkerUnits = 4;
+
+// Whether a line's text, with the comma its reader appends after it, begins
+// with `marker` (zero-terminated). `n` counts the text without that comma.
+inline bool KX9StartsWithMarker(const char16_t* text, std::size_t n, const char16_t* marker) {
+  for (std::size_t k = 0; marker[k] != 0; ++k) {
+    const char16_t c = k < n ? text[k] : (k == n ? u',' : u'\0');
+    if (c != marker[k]) return false;
+  }
+  return true;
+}
+
+// The data type a header line opens (KX9_DATATYPE_GVL or _SDT), or 0 for any
+// other line; `n` as for KX9StartsWithMarker.
+inline LONG KX9HeaderDataType(const char16_t* text, std::size_t n) {
+  if (KX9StartsWithMarker(text, n, kKX9GVLMarker)) return KX9_DATATYPE_GVL;
+  if (KX9StartsWithMarker(text, n, kKX9SDTMarker)) return KX9_DATATYPE_SDT;
+  return 0;
+}
+
+// Room for any 64-bit decimal: 19 digits and a sign, rounded up.
+constexpr std::size_t KX9_DECIMAL_UNITS = 24;
+
+// Writes the decimal digits of v (with a "-" when negative) so that they end
+// just before `end`; returns where they start.
+inline char16_t* KX9FormatDecimal(LONGLONG v, char16_t* end) {
+  ULONGLONG m = v < 0 ? 0 - static_cast<ULONGLONG>(v) : static_cast<ULONGLONG>(v);
+  do {
+    *--end = static_cast<char16_t>(u'0' + m % 10);
+    m /= 10;
+  } while (m != 0);
+  if (v < 0) *--end = u'-';
+  return end;
+}
+
 // Receives the formatted lines in order, each without a line end.
 class KX9LineSink {
  public:
@@ -55,5 +93,4 @@ using KX9SystemLabelCopy = void (*)(void* pContext, _STKX9LABELSTRUCTUREGVLDATA*
 // labels are taken from lstSystemLabel in order, one per flagged variable,
 // only when bUseFlag. Raises std::bad_alloc; what was appended stays.
 void KX9ReadLabelLines(KX9LineList& lines, LONG lCount, _STKX9LABELSTRUCTURE* pData,
-                       const CKX9GVLDataList& lstSystemLabel, bool bUseFlag, KX9SystemLabelCopy pCopy,
-                       void* pContext);
+                       const CKX9GVLDataList& lstSystemLabel, bool bUseFlag, KX9SystemLabelCopy pCopy, void* pContext);

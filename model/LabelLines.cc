@@ -1,6 +1,7 @@
 // Label records <-> text lines: the common body of the label image and of the
 // label structure text file. One header line per datum, one line per element,
 // one line per allocated device; comma-separated fields, free text escaped.
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <memory>
@@ -59,37 +60,25 @@ inline std::size_t CLength(const CString& text) {
   return z ? static_cast<std::size_t>(z - s.data()) : s.size();
 }
 
-// Writes the decimal digits of v at the end of buf; returns where they start.
-inline char16_t* FormatDecimal(LONGLONG v, char16_t* end) {
-  ULONGLONG m = v < 0 ? 0 - static_cast<ULONGLONG>(v) : static_cast<ULONGLONG>(v);
-  do {
-    *--end = static_cast<char16_t>(u'0' + m % 10);
-    m /= 10;
-  } while (m != 0);
-  if (v < 0) *--end = u'-';
-  return end;
-}
-
 inline bool NeedsEscape(char16_t c) { return c == kBackslash || c == kComma; }
 
-// Builds one line at a time into a buffer sized up front for the line's
-// longest possible form, then hands it to the sink.
+// Builds one line at a time into a reused buffer, then hands it to the sink.
+// Every append first makes room for exactly what it writes, so no line can
+// outgrow the buffer, whatever fields it is made of.
 class LineBuilder {
  public:
   explicit LineBuilder(KX9LineSink& sink) : m_sink(sink) {}
 
-  void Begin(std::size_t maxUnits) {
-    if (maxUnits > m_capacity) {
-      m_capacity = maxUnits + maxUnits / 2;
-      m_buffer.reset(new char16_t[m_capacity]);
-    }
-    m_w = m_buffer.get();
-  }
+  void Begin() { m_w = m_buffer.get(); }
   void Literal(const char16_t* s, std::size_t n) {
+    Room(n);
     std::memcpy(m_w, s, n * sizeof(char16_t));
     m_w += n;
   }
-  void Comma() { *m_w++ = kComma; }
+  void Comma() {
+    Room(1);
+    *m_w++ = kComma;
+  }
   void Raw(const CString& text) { Literal(text.Str().data(), CLength(text)); }
   // Every backslash doubled, every comma preceded by a backslash, in one
   // pass: both simply get a backslash in front of them.
@@ -97,6 +86,7 @@ class LineBuilder {
     const U16& s = text.Str();
     const char16_t* p = s.data();
     const std::size_t n = s.size();
+    Room(2 * n);
     char16_t* w = m_w;
     for (std::size_t i = 0; i < n; ++i) {
       const char16_t c = p[i];
@@ -107,13 +97,25 @@ class LineBuilder {
     m_w = w;
   }
   void Decimal(LONGLONG v) {
-    char16_t buf[24];
-    const char16_t* first = FormatDecimal(v, buf + 24);
-    Literal(first, static_cast<std::size_t>(buf + 24 - first));
+    char16_t buf[KX9_DECIMAL_UNITS];
+    const char16_t* first = KX9FormatDecimal(v, buf + KX9_DECIMAL_UNITS);
+    Literal(first, static_cast<std::size_t>(buf + KX9_DECIMAL_UNITS - first));
   }
-  void End() { m_sink.Line(m_buffer.get(), static_cast<std::size_t>(m_w - m_buffer.get())); }
+  void End() { m_sink.Line(m_buffer.get(), Used()); }
 
  private:
+  std::size_t Used() const { return static_cast<std::size_t>(m_w - m_buffer.get()); }
+  void Room(std::size_t n) {
+    if (n <= m_capacity - Used()) return;
+    const std::size_t used = Used();
+    const std::size_t capacity = std::max(used + n, 2 * m_capacity + 64);
+    std::unique_ptr<char16_t[]> grown(new char16_t[capacity]);
+    if (used != 0) std::memcpy(grown.get(), m_buffer.get(), used * sizeof(char16_t));
+    m_buffer = std::move(grown);
+    m_capacity = capacity;
+    m_w = m_buffer.get() + used;
+  }
+
   KX9LineSink& m_sink;
   std::unique_ptr<char16_t[]> m_buffer;
   std::size_t m_capacity = 0;
@@ -128,7 +130,7 @@ class LineMeasure {
  public:
   explicit LineMeasure(bool bUtf16) : m_bUtf16(bUtf16) {}
 
-  void Begin(std::size_t) {}
+  void Begin() {}
   void Literal(const char16_t*, std::size_t n) { m_line += n; }
   void Comma() { ++m_line; }
   void Raw(const CString& text) { m_line += Size(text, Scan(text)); }
@@ -137,8 +139,8 @@ class LineMeasure {
     m_line += Size(text, f) + f.escapes;
   }
   void Decimal(LONGLONG v) {
-    char16_t buf[24];
-    m_line += static_cast<std::size_t>(buf + 24 - FormatDecimal(v, buf + 24));
+    char16_t buf[KX9_DECIMAL_UNITS];
+    m_line += static_cast<std::size_t>(buf + KX9_DECIMAL_UNITS - KX9FormatDecimal(v, buf + KX9_DECIMAL_UNITS));
   }
   void End() {
     m_total += m_bUtf16 ? 2 * (m_line + 1) : m_line + 1;
@@ -156,11 +158,6 @@ class LineMeasure {
   ULONGLONG m_total = 0;
 };
 
-// Longest possible form of a line: every escaped character doubled, every
-// number at its widest.
-constexpr std::size_t kNumberWidth = 20;
-inline std::size_t Bound(const CString& text) { return 2 * text.Str().size(); }
-
 // Formats the lines of data [0, lCount) through `out` (a LineBuilder or a
 // LineMeasure). pSystemLabel, when given, collects the flagged variables.
 template <class Out>
@@ -176,8 +173,8 @@ void FormatLines(LONG lCount, const _STKX9LABELSTRUCTURE* pData, bool bFlagAllow
     const _STKX9LABELSTRUCTURE& datum = pData[d];
     if (datum.dataType != KX9_DATATYPE_GVL && datum.dataType != KX9_DATATYPE_SDT) continue;
     const bool bGVL = datum.dataType == KX9_DATATYPE_GVL;
-    out.Begin(4 + datum.name.Str().size() + 1 + kNumberWidth);
-    out.Literal(bGVL ? u"GVL," : u"SDT,", 4);
+    out.Begin();
+    out.Literal(bGVL ? kKX9GVLMarker : kKX9SDTMarker, kKX9MarkerUnits);
     out.Raw(datum.name);
     out.Comma();
     out.Decimal(datum.elements.GetSize());
@@ -187,9 +184,7 @@ void FormatLines(LONG lCount, const _STKX9LABELSTRUCTURE* pData, bool bFlagAllow
       if (!bGVL) {
         const auto* pm = static_cast<const _STKX9LABELSTRUCTURESDTDATA*>(datum.elements[e]);
         const _STKX9LABELSTRUCTURESDTDATA& m = pm ? *pm : kBlankMember;
-        std::size_t bound = kNumberWidth + kMemberFields + Bound(m.name) + Bound(m.dataTypeName) + Bound(m.initData);
-        for (const CString& c : m.comments) bound += Bound(c);
-        out.Begin(bound);
+        out.Begin();
         out.Decimal(static_cast<LONG>(m.lineNo));
         out.Comma();
         out.Escaped(m.name);
@@ -207,11 +202,7 @@ void FormatLines(LONG lCount, const _STKX9LABELSTRUCTURE* pData, bool bFlagAllow
 
       auto* pv = static_cast<_STKX9LABELSTRUCTUREGVLDATA*>(datum.elements[e]);
       const _STKX9LABELSTRUCTUREGVLDATA& v = pv ? *pv : kBlankVariable;
-      std::size_t bound = 12 * kNumberWidth + kVariableFields + Bound(v.name) + Bound(v.dataTypeName) +
-                          Bound(v.initData) + Bound(v.remark) + Bound(v.exAccess) + Bound(v.dynamicAttr1) +
-                          Bound(v.dynamicAttr2) + Bound(v.dynamicAttr4) + Bound(v.dynamicAttr5);
-      for (const CString& c : v.comments) bound += Bound(c);
-      out.Begin(bound);
+      out.Begin();
       out.Decimal(static_cast<LONG>(v.lineNo));
       out.Comma();
       out.Escaped(v.name);
@@ -262,7 +253,7 @@ void FormatLines(LONG lCount, const _STKX9LABELSTRUCTURE* pData, bool bFlagAllow
 
       for (int k = 0; k < v.devices.GetSize(); ++k) {
         const _STKX9LABELSTRUCTUREGVLDEVICE& dev = v.devices[k];
-        out.Begin(1 + Bound(dev.device) + Bound(dev.deviceExtra));
+        out.Begin();
         out.Escaped(dev.device);
         out.Comma();
         out.Escaped(dev.deviceExtra);
@@ -348,35 +339,6 @@ void AppendUnescaped(U16& out, const char16_t* p, std::size_t n) {
   }
 }
 
-// Run-time number reading on a span: leading white space (TAB, LF, VT, FF,
-// CR, SPACE), optional sign, ASCII digits, clamped to [lo, hi]. The digits of
-// an escaped field end at its first backslash or comma whether or not it is
-// unescaped first, so the raw span reads the same as the field text.
-LONGLONG ParseClamped(const char16_t* p, std::size_t n, LONGLONG lo, LONGLONG hi) {
-  std::size_t i = 0;
-  while (i < n && (p[i] == u' ' || (p[i] >= u'\t' && p[i] <= u'\r'))) ++i;
-  bool bNegative = false;
-  if (i < n && (p[i] == u'+' || p[i] == u'-')) {
-    bNegative = p[i] == u'-';
-    ++i;
-  }
-  const ULONGLONG limit = bNegative ? 0 - static_cast<ULONGLONG>(lo) : static_cast<ULONGLONG>(hi);
-  ULONGLONG m = 0;
-  bool bOver = false;
-  for (; i < n && p[i] >= u'0' && p[i] <= u'9'; ++i) {
-    if (bOver) continue;
-    const unsigned digit = static_cast<unsigned>(p[i] - u'0');
-    if (m > (limit - digit) / 10) {
-      bOver = true;
-      continue;
-    }
-    m = m * 10 + digit;
-  }
-  if (bOver) m = limit;
-  if (bNegative) return m == 0 ? 0 : -static_cast<LONGLONG>(m - 1) - 1;
-  return static_cast<LONGLONG>(m);
-}
-
 // One line split into its first `max` fields, missing ones empty.
 class FieldReader {
  public:
@@ -387,12 +349,12 @@ class FieldReader {
   LONG Long(int i) const {
     if (i >= m_n) return 0;
     const FieldSpan& s = m_spans[i];
-    return static_cast<LONG>(ParseClamped(m_p + s.begin, s.end - s.begin, INT32_MIN, INT32_MAX));
+    return static_cast<LONG>(WideToDecimalClamped(m_p + s.begin, s.end - s.begin, INT32_MIN, INT32_MAX));
   }
   LONGLONG LongLong(int i) const {
     if (i >= m_n) return 0;
     const FieldSpan& s = m_spans[i];
-    return ParseClamped(m_p + s.begin, s.end - s.begin, INT64_MIN, INT64_MAX);
+    return WideToDecimalClamped(m_p + s.begin, s.end - s.begin, INT64_MIN, INT64_MAX);
   }
 
   // Stores the field text in `dst`; an empty or missing field empties it.
@@ -415,10 +377,6 @@ class FieldReader {
   const char16_t* m_p;
   int m_n;
 };
-
-inline bool StartsWith(const char16_t* p, std::size_t len, const char16_t* prefix, std::size_t n) {
-  return len >= n && std::char_traits<char16_t>::compare(p, prefix, n) == 0;
-}
 
 }  // namespace
 
@@ -455,15 +413,14 @@ void KX9FormatLabelLines(LONG lCount, const _STKX9LABELSTRUCTURE* pData, bool bF
 }
 
 void KX9ReadLabelLines(KX9LineList& lines, LONG lCount, _STKX9LABELSTRUCTURE* pData,
-                       const CKX9GVLDataList& lstSystemLabel, bool bUseFlag, KX9SystemLabelCopy pCopy,
-                       void* pContext) {
+                       const CKX9GVLDataList& lstSystemLabel, bool bUseFlag, KX9SystemLabelCopy pCopy, void* pContext) {
   if (lCount <= 0 || pData == nullptr) return;
 
   enum class State { kHeader, kElement, kDevice };
   State state = State::kHeader;
-  LONG d = 0;          // datum being filled
-  LONG nElements = 0;  // elements its header announced
-  LONG nDevices = 0;   // device lines the held variable announced
+  LONG d = 0;                                          // datum being filled
+  LONG nElements = 0;                                  // elements its header announced
+  LONG nDevices = 0;                                   // device lines the held variable announced
   std::unique_ptr<_STKX9LABELSTRUCTUREGVLDATA> pHeld;  // dropped if its devices never come
   int nextSystemLabel = 0;
   const int nSystemLabels = lstSystemLabel.GetCount();
@@ -487,19 +444,20 @@ void KX9ReadLabelLines(KX9LineList& lines, LONG lCount, _STKX9LABELSTRUCTURE* pD
     _STKX9LABELSTRUCTURE& datum = pData[d];
 
     if (state == State::kHeader) {
-      const bool bGVL = StartsWith(p, n, u"GVL,", 4);
-      if (!bGVL && !StartsWith(p, n, u"SDT,", 4)) continue;
-      datum.dataType = bGVL ? KX9_DATATYPE_GVL : KX9_DATATYPE_SDT;
+      const LONG lType = KX9HeaderDataType(p, n - 1);  // the line holds its appended comma
+      if (lType == 0) continue;
+      datum.dataType = lType;
       // The name is the raw text between the first and second comma.
-      const char16_t* second = std::char_traits<char16_t>::find(p + 4, n - 4, kComma);
+      const std::size_t m = kKX9MarkerUnits;
+      const char16_t* second = std::char_traits<char16_t>::find(p + m, n - m, kComma);
       const std::size_t nameEnd = second ? static_cast<std::size_t>(second - p) : n;
-      if (nameEnd > 4)
-        datum.name.Str().assign(p + 4, nameEnd - 4);
+      if (nameEnd > m)
+        datum.name.Str().assign(p + m, nameEnd - m);
       else
         datum.name.Empty();
       nElements = second == nullptr
                       ? 0
-                      : static_cast<LONG>(ParseClamped(second + 1, n - nameEnd - 1, INT32_MIN, INT32_MAX));
+                      : static_cast<LONG>(WideToDecimalClamped(second + 1, n - nameEnd - 1, INT32_MIN, INT32_MAX));
       if (nElements < 1) {
         ++d;
         continue;
@@ -614,7 +572,7 @@ LONG CKX9ComFuncLabelStructure::GetUnicodeStringLength(CString strText) {
 }
 
 LONG CKX9ComFuncLabelStructure::ConvertStructDataToString(LONG lCount, _STKX9LABELSTRUCTURE* pData,
-                                                         CStringArray& arrLines, CGVLDataList& lstSystemLabel) {
+                                                          CStringArray& arrLines, CGVLDataList& lstSystemLabel) {
   if (lCount <= 0 || pData == nullptr) return 0;
 
   // Keeps every line as a string and sums the encoded sizes, 32-bit as the
@@ -647,8 +605,8 @@ LONG CKX9ComFuncLabelStructure::ConvertStructDataToString(LONG lCount, _STKX9LAB
 }
 
 ULONG CKX9ComFuncLabelStructure::ConvertStringToStructData(CStringArray& arrLines, LONG lCount,
-                                                          _STKX9LABELSTRUCTURE* pData,
-                                                          const CGVLDataList& lstSystemLabel) {
+                                                           _STKX9LABELSTRUCTURE* pData,
+                                                           const CGVLDataList& lstSystemLabel) {
   class ArrayLines : public KX9LineList {
    public:
     explicit ArrayLines(const CStringArray& lines) : m_lines(lines) {}

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "component/KX9ComFuncLabelStructure.h"
+#include "model/LabelLineCodec.h"
 
 namespace {
 
@@ -101,7 +102,7 @@ LONG CKX9ComFuncLabelStructure::ReadTextFile(CString strPath, _STKX9LABELSTRUCTU
     strLine.TrimLeft();
     strLine += u',';
     const U16& line = strLine.Str();
-    if (line.compare(0, 4, u"GVL,") == 0 || line.compare(0, 4, u"SDT,") == 0) ++lCount;
+    if (KX9HeaderDataType(line.data(), line.size() - 1) != 0) ++lCount;  // the line holds its appended comma
     arrLines.Add(std::move(strLine));
 
     pos = lf == std::string::npos ? n : lf + 1;

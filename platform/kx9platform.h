@@ -22,6 +22,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -149,6 +150,27 @@ UINT SysStringByteLen(BSTR bstr);                       // 0 for null
 UINT SysStringLen(BSTR bstr);                           // 0 for null
 void SysFreeString(BSTR bstr);                          // null is ignored
 
+// Owns one BSTR and frees it on every way out of its scope: the BSTRs the
+// database hands out and the ones made to pass to it.
+class BstrHolder {
+ public:
+  BstrHolder() = default;
+  explicit BstrHolder(BSTR b) noexcept : m_b(b) {}
+  ~BstrHolder() { SysFreeString(m_b); }
+  BstrHolder(const BstrHolder&) = delete;
+  BstrHolder& operator=(const BstrHolder&) = delete;
+  // The slot for an out-parameter; what the holder had is freed first.
+  BSTR* Put() {
+    SysFreeString(m_b);
+    m_b = nullptr;
+    return &m_b;
+  }
+  BSTR Get() const { return m_b; }
+
+ private:
+  BSTR m_b = nullptr;
+};
+
 // Task memory, shared between the component and the database.
 void* CoTaskMemAlloc(std::size_t cb);  // null on failure
 void CoTaskMemFree(void* pv);          // null is ignored
@@ -225,12 +247,14 @@ class CString {
   }
   friend CString operator+(const CString& a, const CString& b) { return CString(a.Str() + b.Str()); }
 
-  int Compare(const char16_t* psz) const { return Str().compare(psz ? psz : u""); }
+  // Comparisons see each text as the run-time's C-string comparisons do: up
+  // to its first zero unit, so every lookup treats an embedded zero alike.
+  int Compare(const char16_t* psz) const { return CText().compare(psz ? psz : u""); }
   // Compare ignoring the case of ASCII letters.
   int CompareNoCase(const char16_t* psz) const;
-  friend bool operator==(const CString& a, const CString& b) { return a.Str() == b.Str(); }
+  friend bool operator==(const CString& a, const CString& b) { return a.CText() == b.CText(); }
   friend bool operator!=(const CString& a, const CString& b) { return !(a == b); }
-  friend bool operator==(const CString& a, const char16_t* b) { return a.Str() == (b ? b : u""); }
+  friend bool operator==(const CString& a, const char16_t* b) { return a.CText() == (b ? b : u""); }
   friend bool operator!=(const CString& a, const char16_t* b) { return !(a == b); }
 
   CString Left(int n) const;
@@ -258,6 +282,8 @@ class CString {
     static const std::u16string kEmpty;
     return Get() ? *Get() : kEmpty;
   }
+  // The text up to its first zero unit.
+  std::u16string_view CText() const { return std::u16string_view(Str().c_str()); }
 
  private:
   std::u16string* Get() const {
@@ -516,6 +542,9 @@ bool PlatformHash(ULONG algorithm, const BYTE* data, std::size_t len, BYTE* out,
 int _wtoi(const char16_t* s);
 LONG _wtol(const char16_t* s);
 LONGLONG _wtoi64(const char16_t* s);
+// The same reading on at most n units of s (it also stops at a zero unit),
+// the value clamped to [lo, hi] (lo <= 0 <= hi): for fields inside a line.
+LONGLONG WideToDecimalClamped(const char16_t* s, std::size_t n, LONGLONG lo, LONGLONG hi);
 // Base 0 or 2..36; base 16 accepts an optional "0x"/"0X" prefix.
 LONG wcstol(const char16_t* s, char16_t** end, int base);
 

@@ -1,5 +1,6 @@
 // The run-time's wide number readers: leading white space (TAB, LF, VT, FF,
 // CR, SPACE), an optional sign, ASCII digits; values beyond the type clamp.
+#include <cstdint>
 #include <limits>
 
 #include "platform/kx9platform.h"
@@ -16,12 +17,12 @@ inline unsigned DigitValue(char16_t c) {
   return 99;
 }
 
-// Reads digits of `base` at s[i...] into a magnitude that saturates at
-// `limit`; advances i; `any` tells whether a digit was read.
-ULONGLONG ReadMagnitude(const char16_t* s, std::size_t& i, unsigned base, ULONGLONG limit, bool& any) {
+// Reads digits of `base` at s[i...] (at most up to s[n]) into a magnitude
+// that saturates at `limit`; advances i; `any` tells whether a digit was read.
+ULONGLONG ReadMagnitude(const char16_t* s, std::size_t n, std::size_t& i, unsigned base, ULONGLONG limit, bool& any) {
   ULONGLONG v = 0;
   any = false;
-  for (unsigned d; (d = DigitValue(s[i])) < base; ++i) {
+  for (unsigned d; i < n && (d = DigitValue(s[i])) < base; ++i) {
     any = true;
     if (v > (limit - d) / base) {
       v = limit;  // keep consuming digits, as the run-time does
@@ -32,32 +33,34 @@ ULONGLONG ReadMagnitude(const char16_t* s, std::size_t& i, unsigned base, ULONGL
   return v;
 }
 
-// Decimal reader of the type T: skip space, sign, digits, clamp.
-template <class T>
-T ReadDecimal(const char16_t* s) {
-  if (s == nullptr) return 0;
-  std::size_t i = 0;
-  while (IsNumberSpace(s[i])) ++i;
-  bool negative = false;
-  if (s[i] == u'+' || s[i] == u'-') {
-    negative = s[i] == u'-';
-    ++i;
-  }
-  const ULONGLONG maxPos = static_cast<ULONGLONG>(std::numeric_limits<T>::max());
-  const ULONGLONG limit = negative ? maxPos + 1 : maxPos;
-  bool any;
-  const ULONGLONG mag = ReadMagnitude(s, i, 10, limit, any);
-  if (!negative) return static_cast<T>(mag);
-  return mag == maxPos + 1 ? std::numeric_limits<T>::min() : static_cast<T>(-static_cast<T>(mag));
-}
+// Unbounded: a zero unit ends every reading step before the end is reached.
+constexpr std::size_t kToTerminator = std::numeric_limits<std::size_t>::max();
 
 }  // namespace
 
-int _wtoi(const char16_t* s) { return ReadDecimal<std::int32_t>(s); }
+LONGLONG WideToDecimalClamped(const char16_t* s, std::size_t n, LONGLONG lo, LONGLONG hi) {
+  if (s == nullptr) return 0;
+  std::size_t i = 0;
+  while (i < n && IsNumberSpace(s[i])) ++i;
+  bool negative = false;
+  if (i < n && (s[i] == u'+' || s[i] == u'-')) {
+    negative = s[i] == u'-';
+    ++i;
+  }
+  const ULONGLONG limit = negative ? 0 - static_cast<ULONGLONG>(lo) : static_cast<ULONGLONG>(hi);
+  bool any;
+  const ULONGLONG mag = ReadMagnitude(s, n, i, 10, limit, any);
+  if (!negative) return static_cast<LONGLONG>(mag);
+  return mag == 0 ? 0 : -static_cast<LONGLONG>(mag - 1) - 1;
+}
 
-LONG _wtol(const char16_t* s) { return ReadDecimal<LONG>(s); }
+int _wtoi(const char16_t* s) { return static_cast<int>(WideToDecimalClamped(s, kToTerminator, INT32_MIN, INT32_MAX)); }
 
-LONGLONG _wtoi64(const char16_t* s) { return ReadDecimal<LONGLONG>(s); }
+LONG _wtol(const char16_t* s) {
+  return static_cast<LONG>(WideToDecimalClamped(s, kToTerminator, INT32_MIN, INT32_MAX));
+}
+
+LONGLONG _wtoi64(const char16_t* s) { return WideToDecimalClamped(s, kToTerminator, INT64_MIN, INT64_MAX); }
 
 LONG wcstol(const char16_t* s, char16_t** end, int base) {
   if (end != nullptr) *end = const_cast<char16_t*>(s);
@@ -81,7 +84,7 @@ LONG wcstol(const char16_t* s, char16_t** end, int base) {
   const ULONGLONG maxPos = static_cast<ULONGLONG>(std::numeric_limits<LONG>::max());
   const ULONGLONG limit = negative ? maxPos + 1 : maxPos;
   bool any;
-  const ULONGLONG mag = ReadMagnitude(s, i, static_cast<unsigned>(base), limit, any);
+  const ULONGLONG mag = ReadMagnitude(s, kToTerminator, i, static_cast<unsigned>(base), limit, any);
   if (!any) return 0;  // *end stays at the very start
   if (end != nullptr) *end = const_cast<char16_t*>(s + i);
   if (!negative) return static_cast<LONG>(mag);

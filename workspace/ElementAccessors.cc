@@ -17,21 +17,6 @@
 
 namespace {
 
-// Owns one BSTR and frees it on every way out of the scope.
-class CBstrHolder {
- public:
-  CBstrHolder() = default;
-  explicit CBstrHolder(BSTR b) : m_b(b) {}
-  ~CBstrHolder() { SysFreeString(m_b); }
-  CBstrHolder(const CBstrHolder&) = delete;
-  CBstrHolder& operator=(const CBstrHolder&) = delete;
-  BSTR* Out() { return &m_b; }
-  BSTR Get() const { return m_b; }
-
- private:
-  BSTR m_b = nullptr;
-};
-
 // The whole text of a BSTR, embedded zero units included.
 CString TextOf(BSTR b) { return CString(b, static_cast<int>(SysStringLen(b))); }
 
@@ -64,9 +49,9 @@ template <class I>
 ULONG GetTextField(IUnknown* pElement, TextGetter<I> pfnGet, CString& strText) {
   ComPtr<I> pInterface;
   if (!QueryInterfaceTo(pElement, pInterface)) return KX9_ERR_NO_INTERFACE;
-  CBstrHolder bstr;
+  BstrHolder bstr;
   LONG lDetail = 0;
-  if ((pInterface.Get()->*pfnGet)(bstr.Out(), &lDetail) != 0) return KX9_ERR_DB;
+  if ((pInterface.Get()->*pfnGet)(bstr.Put(), &lDetail) != 0) return KX9_ERR_DB;
   strText = TextOf(bstr.Get());
   return KX9_OK;
 }
@@ -76,7 +61,7 @@ template <class I>
 ULONG SetTextField(IUnknown* pElement, TextSetter<I> pfnSet, const CString& strText) {
   ComPtr<I> pInterface;
   if (!QueryInterfaceTo(pElement, pInterface)) return KX9_ERR_NO_INTERFACE;
-  CBstrHolder bstr(strText.AllocSysString());
+  BstrHolder bstr(strText.AllocSysString());
   LONG lDetail = 0;
   return (pInterface.Get()->*pfnSet)(bstr.Get(), &lDetail) != 0 ? KX9_ERR_DB : KX9_OK;
 }
@@ -190,13 +175,13 @@ ULONG CKX9ComFuncLabelStructure::GetVariableAllocatedDevice(IUnknown* pElement,
   if (!QueryInterfaceTo(pElement, pVariable)) return KX9_ERR_NO_INTERFACE;
   LONG lDetail = 0;
   {
-    CBstrHolder bstr;
-    if (pVariable->GetAllocatedDevice(bstr.Out(), &lDetail) == 0) stDevice.device = TextOf(bstr.Get());
+    BstrHolder bstr;
+    if (pVariable->GetAllocatedDevice(bstr.Put(), &lDetail) == 0) stDevice.device = TextOf(bstr.Get());
   }
   lDetail = 0;
   {
-    CBstrHolder bstr;
-    if (pVariable->GetAllocatedDeviceExtra(bstr.Out(), &lDetail) == 0) stDevice.deviceExtra = TextOf(bstr.Get());
+    BstrHolder bstr;
+    if (pVariable->GetAllocatedDeviceExtra(bstr.Put(), &lDetail) == 0) stDevice.deviceExtra = TextOf(bstr.Get());
   }
   return KX9_OK;
 }
@@ -207,12 +192,12 @@ ULONG CKX9ComFuncLabelStructure::SetVariableAllocatedDevice(IUnknown* pElement,
   if (!QueryInterfaceTo(pElement, pVariable)) return KX9_ERR_NO_INTERFACE;
   LONG lDetail = 0;
   {
-    CBstrHolder bstr(stDevice.device.AllocSysString());
+    BstrHolder bstr(stDevice.device.AllocSysString());
     pVariable->SetAllocatedDevice(bstr.Get(), &lDetail);
   }
   lDetail = 0;
   {
-    CBstrHolder bstr(stDevice.deviceExtra.AllocSysString());
+    BstrHolder bstr(stDevice.deviceExtra.AllocSysString());
     pVariable->SetAllocatedDeviceExtra(bstr.Get(), &lDetail);
   }
   return KX9_OK;
@@ -300,7 +285,7 @@ ULONG CKX9ComFuncLabelStructure::SetStructDefine(IUnknown* pElement, CString str
   LONG lDetail = 0;
   if (pDataType->SetTypeCode(9, &lDetail) != 0) return KX9_ERR_DB;
   {
-    CBstrHolder bstr(strStructName.AllocSysString());
+    BstrHolder bstr(strStructName.AllocSysString());
     lDetail = 0;
     if (pDataType->SetTypeName(bstr.Get(), &lDetail) != 0) return KX9_ERR_DB;
   }

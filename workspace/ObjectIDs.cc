@@ -5,25 +5,10 @@
 
 namespace {
 
-// Frees a BSTR received from or passed to the database on every path.
-class BstrGuard {
- public:
-  BstrGuard() = default;
-  explicit BstrGuard(BSTR b) : m_b(b) {}
-  ~BstrGuard() { SysFreeString(m_b); }
-  BstrGuard(const BstrGuard&) = delete;
-  BstrGuard& operator=(const BstrGuard&) = delete;
-  BSTR* Put() { return &m_b; }
-  BSTR Get() const { return m_b; }
-
- private:
-  BSTR m_b = nullptr;
-};
-
-// Keys with 0xFF in their top byte carry the object's type in their low word.
-constexpr DWORD kTypeCarryingMask = 0xFF000000u;
-// The one type-carrying key that names no type: its holder's type stays as it was.
-constexpr DWORD kTypelessHighWord = 0xFF000000u;
+// Keys whose high word has 0xFF in its top byte carry the object's type in
+// their low word; the high word 0xFF000000 itself with a low word of 0 is
+// the one such key that names no type (its holder's type stays as it was).
+constexpr DWORD kTypeCarryingHigh = 0xFF000000u;
 
 }  // namespace
 
@@ -81,8 +66,8 @@ ULONG CKX9ComFuncLabelStructure::GetDataType(STOBJECTID stID, LONG& lType) {
 
   const DWORD dwHigh = stID.dwWord[1];
   const DWORD dwLow = stID.dwWord[0];
-  if ((dwHigh & kTypeCarryingMask) == kTypeCarryingMask) {
-    if (!(dwHigh == kTypelessHighWord && dwLow == 0)) lType = static_cast<LONG>(dwLow);
+  if ((dwHigh & kTypeCarryingHigh) == kTypeCarryingHigh) {
+    if (!(dwHigh == kTypeCarryingHigh && dwLow == 0)) lType = static_cast<LONG>(dwLow);
     return KX9_OK;
   }
 
@@ -156,7 +141,7 @@ ULONG CKX9ComFuncLabelStructure::SetDataLastUpdateTime(STOBJECTID stID, SYSTEMTI
 }
 
 ULONG CKX9ComFuncLabelStructure::GetVariableName(STOBJECTID stID, CString& strName) {
-  BstrGuard bstrName;
+  BstrHolder bstrName;
   LONG lDetail = 0;
   if (m_pWorkspace->GetObjectName(stID, bstrName.Put(), &lDetail) != S_OK) return KX9_ERR_DB;
   strName = CString(bstrName.Get(), static_cast<int>(SysStringLen(bstrName.Get())));
@@ -164,7 +149,7 @@ ULONG CKX9ComFuncLabelStructure::GetVariableName(STOBJECTID stID, CString& strNa
 }
 
 ULONG CKX9ComFuncLabelStructure::SetVariableName(STOBJECTID stID, CString strName) {
-  BstrGuard bstrName(strName.AllocSysString());
+  BstrHolder bstrName(strName.AllocSysString());
   LONG lDetail = 0;
   if (m_pWorkspace->SetObjectName(stID, bstrName.Get(), &lDetail) != S_OK) return KX9_ERR_DB;
   return KX9_OK;
