@@ -1,12 +1,13 @@
-// Conversion between UTF-16 and the thread's ANSI code page (1252 or 932).
+// Conversion between UTF-16 and the thread's ANSI code page (1252, 932, 936, 949 or 950).
 //
 // These run for every line of a label image, so they are table-driven, take
 // runs of ASCII in bulk and write straight into the caller's string, growing
 // it in bounded chunks instead of per character.
 #include <algorithm>
+#include <memory>
 #include <stdexcept>
 
-#include "platform/cp932_table.h"
+#include "platform/dbcs_tables.h"
 #include "platform/kx9platform.h"
 
 namespace {
@@ -76,13 +77,106 @@ struct Page1252 {
   }
 };
 
-struct Page932 {
+// A double-byte code page unpacked from its generated data the first time it
+// is used; afterwards only read, so threads share it.
+class DoubleBytePage {
+ public:
   static constexpr std::size_t kMaxBytes = 2;
-  static int Encode(unsigned u) {
-    const unsigned v = kx9::cp932::kEncodeBlocks[kx9::cp932::kEncodePage[u >> 8]][u & 0xFF];
+
+  explicit DoubleBytePage(const kx9::dbcs::PageData& data);
+
+  int Encode(unsigned u) const {
+    const WORD v = encode_[u];
     return v == 0 ? -1 : static_cast<int>(v);
   }
+  void Decode(const BYTE* p, std::size_t n, std::u16string& out) const;
+
+ private:
+  char16_t single_[256];               // each byte that is no lead byte; U+FFFD where none
+  BYTE row_[256];                      // 1 + the row in pairs_ of a lead byte, 0 for other bytes
+  std::unique_ptr<char16_t[]> pairs_;  // a row of 256 per lead byte, by trail byte; 0: none
+  std::unique_ptr<WORD[]> encode_;     // per BMP unit: byte, lead << 8 | trail, 0: none
 };
+
+DoubleBytePage::DoubleBytePage(const kx9::dbcs::PageData& data) : single_(), row_() {
+  for (unsigned b = 0; b < 0x80; ++b) single_[b] = static_cast<char16_t>(b);
+  std::copy(data.high, data.high + 0x80, single_ + 0x80);
+  unsigned rows = 0;
+  for (std::size_t r = 0; r < data.leadRangeCount; ++r) {
+    for (unsigned b = data.leads[r].first; b <= data.leads[r].last; ++b) row_[b] = static_cast<BYTE>(++rows);
+  }
+  pairs_.reset(new char16_t[rows * 256]());
+  const char16_t* literal = data.literals;
+  for (std::size_t s = 0; s < data.segmentCount; ++s) {
+    const kx9::dbcs::Segment& seg = data.segments[s];
+    char16_t* d = &pairs_[(row_[seg.start >> 8] - 1u) * 256 + (seg.start & 0xFFu)];
+    if (seg.first != 0) {
+      for (unsigned k = 0; k < seg.count; ++k) d[k] = static_cast<char16_t>(seg.first + k);
+    } else {
+      std::copy(literal, literal + seg.count, d);
+      literal += seg.count;
+    }
+  }
+
+  // A code point is written as the first byte sequence that reads as it,
+  // single bytes before pairs, unless the page says otherwise.
+  encode_.reset(new WORD[0x10000]());
+  for (unsigned b = 0x80; b < 0x100; ++b) {
+    const char16_t c = single_[b];
+    if (row_[b] == 0 && c != 0xFFFD && encode_[c] == 0) encode_[c] = static_cast<WORD>(b);
+  }
+  for (unsigned lead = 0x80; lead < 0x100; ++lead) {
+    if (row_[lead] == 0) continue;
+    const char16_t* row = &pairs_[(row_[lead] - 1u) * 256];
+    for (unsigned trail = 0; trail < 0x100; ++trail) {
+      const char16_t c = row[trail];
+      if (c != 0 && encode_[c] == 0) encode_[c] = static_cast<WORD>(lead << 8 | trail);
+    }
+  }
+  for (std::size_t k = 0; k < data.overrideCount; ++k) {
+    encode_[data.overrides[k].codePoint] = data.overrides[k].encoded;
+  }
+}
+
+// Null for a page that is not double-byte.
+const kx9::dbcs::PageData* DoubleByteData(UINT cp) {
+  switch (cp) {
+    case 932:
+      return &kx9::dbcs::kCp932;
+    case 936:
+      return &kx9::dbcs::kCp936;
+    case 949:
+      return &kx9::dbcs::kCp949;
+    case 950:
+      return &kx9::dbcs::kCp950;
+    default:
+      return nullptr;
+  }
+}
+
+// Never destroyed, so conversions still work while other statics are torn down.
+const DoubleBytePage* DoubleByte(UINT cp) {
+  switch (cp) {
+    case 932: {
+      static const DoubleBytePage* const page = new DoubleBytePage(kx9::dbcs::kCp932);
+      return page;
+    }
+    case 936: {
+      static const DoubleBytePage* const page = new DoubleBytePage(kx9::dbcs::kCp936);
+      return page;
+    }
+    case 949: {
+      static const DoubleBytePage* const page = new DoubleBytePage(kx9::dbcs::kCp949);
+      return page;
+    }
+    case 950: {
+      static const DoubleBytePage* const page = new DoubleBytePage(kx9::dbcs::kCp950);
+      return page;
+    }
+    default:
+      return nullptr;
+  }
+}
 
 inline bool IsHighSurrogate(unsigned u) { return u >= 0xD800 && u <= 0xDBFF; }
 inline bool IsLowSurrogate(unsigned u) { return u >= 0xDC00 && u <= 0xDFFF; }
@@ -94,11 +188,18 @@ inline bool FourAscii(const char16_t* p) {
   return (w & 0xFF80FF80FF80FF80ull) == 0;
 }
 
+// True when the 8 bytes at p are all ASCII.
+inline bool EightAscii(const BYTE* p) {
+  std::uint64_t w;
+  std::memcpy(&w, p, sizeof w);
+  return (w & 0x8080808080808080ull) == 0;
+}
+
 // Converts units [i, stop) (a surrogate pair may reach one unit beyond stop,
 // never beyond n) and writes at most kMaxBytes per unit at d. Returns the end
 // of the written bytes; `i` ends at or just past `stop`.
 template <class Page>
-char* EncodeRun(const char16_t* p, std::size_t n, std::size_t& i, std::size_t stop, char* d) {
+char* EncodeRun(const Page& page, const char16_t* p, std::size_t n, std::size_t& i, std::size_t stop, char* d) {
   while (i < stop) {
     while (i + 4 <= stop && FourAscii(p + i)) {
       d[0] = static_cast<char>(p[i]);
@@ -120,7 +221,7 @@ char* EncodeRun(const char16_t* p, std::size_t n, std::size_t& i, std::size_t st
       i += 2;
       continue;
     }
-    const int v = Page::Encode(u);
+    const int v = page.Encode(u);
     if (v < 0) {
       *d++ = '?';
     } else if (v < 0x100) {
@@ -135,7 +236,7 @@ char* EncodeRun(const char16_t* p, std::size_t n, std::size_t& i, std::size_t st
 }
 
 template <class Page>
-std::size_t AppendEncoded(const char16_t* p, std::size_t n, std::string& out) {
+std::size_t AppendEncoded(const Page& page, const char16_t* p, std::size_t n, std::string& out) {
   const std::size_t before = out.size();
   std::size_t i = 0;
   while (i < n) {
@@ -143,14 +244,14 @@ std::size_t AppendEncoded(const char16_t* p, std::size_t n, std::string& out) {
     const std::size_t base = out.size();
     out.resize(base + (stop - i) * Page::kMaxBytes);
     char* const first = &out[0];
-    char* const end = EncodeRun<Page>(p, n, i, stop, first + base);
+    char* const end = EncodeRun(page, p, n, i, stop, first + base);
     out.resize(static_cast<std::size_t>(end - first));
   }
   return out.size() - before;
 }
 
 template <class Page>
-std::size_t EncodedLength(const char16_t* p, std::size_t n) {
+std::size_t EncodedLength(const Page& page, const char16_t* p, std::size_t n) {
   std::size_t len = 0;
   std::size_t i = 0;
   while (i < n) {
@@ -165,7 +266,7 @@ std::size_t EncodedLength(const char16_t* p, std::size_t n) {
       i += 2;
       continue;
     }
-    const int v = Page::Encode(u);
+    const int v = page.Encode(u);
     len += (v >= 0x100) ? 2 : 1;
     ++i;
   }
@@ -179,32 +280,27 @@ void Decode1252(const BYTE* p, std::size_t n, std::u16string& out) {
   for (std::size_t i = 0; i < n; ++i) d[i] = k1252.toWide[p[i]];
 }
 
-void Decode932(const BYTE* p, std::size_t n, std::u16string& out) {
-  namespace t = kx9::cp932;
+void DoubleBytePage::Decode(const BYTE* p, std::size_t n, std::u16string& out) const {
   const std::size_t base = out.size();
   out.resize(base + n);  // every character takes at least one byte
   char16_t* const first = &out[0];
   char16_t* d = first + base;
   std::size_t i = 0;
   while (i < n) {
+    while (i + 8 <= n && EightAscii(p + i)) {
+      for (int k = 0; k < 8; ++k) d[k] = static_cast<char16_t>(p[i + k]);
+      d += 8;
+      i += 8;
+    }
+    if (i >= n) break;
     const unsigned b = p[i];
-    if (b < 0x80) {
-      *d++ = static_cast<char16_t>(b);
+    const unsigned row = row_[b];
+    if (row == 0) {
+      *d++ = single_[b];
       ++i;
       continue;
     }
-    if (!t::IsLead(b)) {
-      *d++ = t::kSingle[b];
-      ++i;
-      continue;
-    }
-    char16_t c = 0;
-    if (i + 1 < n) {
-      const unsigned trail = p[i + 1];
-      if (trail >= t::kTrailFirst && trail <= t::kTrailLast) {
-        c = t::kDouble[t::LeadIndex(b) * t::kTrailSpan + static_cast<int>(trail - t::kTrailFirst)];
-      }
-    }
+    const char16_t c = i + 1 < n ? pairs_[(row - 1) * 256 + p[i + 1]] : char16_t{0};
     if (c != 0) {
       *d++ = c;
       i += 2;
@@ -225,7 +321,7 @@ void Decode932(const BYTE* p, std::size_t n, std::u16string& out) {
 
 UINT GetThreadAnsiCodePage() { return t_codePage; }
 
-bool IsSupportedCodePage(UINT codePage) { return codePage == 1252 || codePage == 932; }
+bool IsSupportedCodePage(UINT codePage) { return codePage == 1252 || DoubleByteData(codePage) != nullptr; }
 
 bool SetThreadAnsiCodePage(UINT codePage) {
   if (!IsSupportedCodePage(codePage)) return false;
@@ -233,24 +329,25 @@ bool SetThreadAnsiCodePage(UINT codePage) {
   return true;
 }
 
-bool IsAnsiLeadByte(BYTE b) { return t_codePage == 932 && kx9::cp932::IsLead(b); }
+bool IsAnsiLeadByte(BYTE b) {
+  const kx9::dbcs::PageData* page = DoubleByteData(t_codePage);
+  return page != nullptr && kx9::dbcs::IsLead(*page, b);
+}
 
 std::size_t AppendWideToCodePage(UINT cp, const char16_t* p, std::size_t n, std::string& out) {
   if (n == 0) return 0;
-  switch (cp) {
-    case 1252: return AppendEncoded<Page1252>(p, n, out);
-    case 932: return AppendEncoded<Page932>(p, n, out);
-    default: Unsupported(cp);
-  }
+  if (cp == 1252) return AppendEncoded(Page1252(), p, n, out);
+  const DoubleBytePage* page = DoubleByte(cp);
+  if (page == nullptr) Unsupported(cp);
+  return AppendEncoded(*page, p, n, out);
 }
 
 void AppendCodePageToWide(UINT cp, const BYTE* p, std::size_t n, std::u16string& out) {
   if (n == 0) return;
-  switch (cp) {
-    case 1252: Decode1252(p, n, out); return;
-    case 932: Decode932(p, n, out); return;
-    default: Unsupported(cp);
-  }
+  if (cp == 1252) return Decode1252(p, n, out);
+  const DoubleBytePage* page = DoubleByte(cp);
+  if (page == nullptr) Unsupported(cp);
+  page->Decode(p, n, out);
 }
 
 std::size_t AppendWideToAnsi(const char16_t* p, std::size_t n, std::string& out) {
@@ -259,7 +356,8 @@ std::size_t AppendWideToAnsi(const char16_t* p, std::size_t n, std::string& out)
 
 std::size_t WideToAnsiLength(const char16_t* p, std::size_t n) {
   if (n == 0) return 0;
-  return t_codePage == 932 ? EncodedLength<Page932>(p, n) : EncodedLength<Page1252>(p, n);
+  const DoubleBytePage* page = DoubleByte(t_codePage);
+  return page != nullptr ? EncodedLength(*page, p, n) : EncodedLength(Page1252(), p, n);
 }
 
 void AppendAnsiToWide(const BYTE* p, std::size_t n, std::u16string& out) {

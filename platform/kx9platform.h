@@ -506,8 +506,9 @@ struct SYSTEMTIME {
 SYSTEMTIME GetLocalTimeWholeSeconds();
 
 // ---------------------------------------------------------------------------
-// The calling thread's ANSI code page: 1252 until set; 932 (double-byte) is
-// also supported. Unknown code pages are refused.
+// The calling thread's ANSI code page: 1252 until set; the double-byte code
+// pages 932, 936, 949 and 950 are also supported. Unknown code pages are
+// refused.
 UINT GetThreadAnsiCodePage();
 bool SetThreadAnsiCodePage(UINT codePage);  // false: not supported, unchanged
 bool IsSupportedCodePage(UINT codePage);

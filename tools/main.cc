@@ -31,7 +31,7 @@ struct Options {
 };
 
 void AddCodePage(CLI::App* cmd, Options& o) {
-  cmd->add_option("--codepage", o.codePage, "ANSI code page of the thread: 1252 (default) or 932");
+  cmd->add_option("--codepage", o.codePage, "ANSI code page of the thread: 1252 (default), 932, 936, 949 or 950");
 }
 
 void AddImageOptions(CLI::App* cmd, Options& o) {
@@ -136,7 +136,7 @@ int main(int argc, char** argv) {
 
   try {
     if (!SetThreadAnsiCodePage(o.codePage)) {
-      std::cerr << "kx9label: code page " << o.codePage << " is not supported (use 1252 or 932)\n";
+      std::cerr << "kx9label: code page " << o.codePage << " is not supported (use 1252, 932, 936, 949 or 950)\n";
       return 2;
     }
     if (*demo) return kx9tool::RunDemo(std::cout, o.dir.empty() ? DefaultDemoDir() : o.dir);

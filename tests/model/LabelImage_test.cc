@@ -501,3 +501,91 @@ TEST(LabelImageScan, MatchesTheLiteralRulesOnRandomImages) {
 }
 
 }  // namespace
+
+// --- names and comments in the double-byte code pages ------------------------
+
+namespace {
+
+struct ScriptRow {
+  UINT cp;
+  const char16_t* list;  // ends with a character whose trail byte is "\" where the page has one
+  const char16_t* names[2];
+  const char16_t* comments[2];
+  const char16_t* remark;
+};
+
+TEST(LabelImageTest, DoubleBytePagesReadBackWhatWasWritten) {
+  const ScriptRow rows[] = {
+      {932,
+       u"\u30B0\u30ED\u30FC\u30D0\u30EB\u8868",
+       {u"\u901F\u5EA6\u8868", u"\uFF76\uFF85\u2460"},
+       {u"\u30E2\u30FC\u30BF\u30FC\u901F\u5EA6, \u8868\\", u"\u6E29\u5EA6"},
+       u"\u5099\u8003"},
+      {936,
+       u"\u5168\u5C40\u53D8\u91CF\u8AA0",
+       {u"\u6E29\u5EA6", u"\u8BA1\u6570\u5668"},
+       {u"\u7535\u673A\u901F\u5EA6, \u8AA0\\", u"\u538B\u529B"},
+       u"\u5907\u6CE8"},
+      {949,
+       u"\uC804\uC5ED\uBCC0\uC218\uB620",
+       {u"\uC18D\uB3C4", u"\u901F\u5EA6"},
+       {u"\uBAA8\uD130 \uC18D\uB3C4, \uB620\\", u"\uC628\uB3C4"},
+       u"\u20AC"},
+      {950,
+       u"\u5168\u57DF\u8B8A\u6578\u529F",
+       {u"\u8A31\u53EF", u"\u6EAB\u5EA6"},
+       {u"\u99AC\u9054\u901F\u5EA6, \u529F\\", u"\u58D3\u529B"},
+       u"\u5099\u8A3B"},
+  };
+  for (const ScriptRow& row : rows) {
+    SCOPED_TRACE(row.cp);
+    CodePage cp(row.cp);
+    C o(nullptr);
+    o.SetCPUSeries(C::KX9LabelCPUSeriesStandard);
+    auto make = [&row]() {
+      auto* data = new _STKX9LABELSTRUCTURE[1];
+      data[0].dataType = KX9_DATATYPE_GVL;
+      data[0].name = row.list;
+      for (int i = 0; i < 2; ++i) {
+        auto* v = Variable(static_cast<ULONG>(i + 1), row.names[i], i == 0 ? u"D100" : nullptr);
+        v->comments[0] = row.comments[i];
+        v->comments[15] = row.list;
+        v->remark = row.remark;
+        data[0].elements.Add(v);
+      }
+      return data;
+    };
+    const Bytes img = WriteImage(o, make(), 1);
+    // ANSI text: the header holds the list name in the page's bytes, its
+    // trail byte "\" no escape.
+    std::string header = "GVL,";
+    const std::u16string list = row.list;
+    AppendWideToCodePage(row.cp, list.data(), list.size(), header);
+    header += ",2\n";
+    EXPECT_EQ(std::count(img.begin(), img.end(), '?'), 0);  // every text fits the page
+    ASSERT_GE(img.size(), header.size());
+    EXPECT_EQ(Bytes(img.begin(), img.begin() + static_cast<long>(header.size())), Ascii(header));
+
+    ReadResult r = ReadImage(o, img);
+    ASSERT_EQ(r.filled, 1);
+    std::unique_ptr<_STKX9LABELSTRUCTURE[]> want(make());
+    EXPECT_EQ(r.data[0].dataType, KX9_DATATYPE_GVL);
+    EXPECT_EQ(r.data[0].name.Str(), want[0].name.Str());
+    ASSERT_EQ(r.data[0].elements.GetSize(), 2);
+    for (int i = 0; i < 2; ++i) {
+      const auto* w = static_cast<const _STKX9LABELSTRUCTUREGVLDATA*>(want[0].elements[i]);
+      const auto* g = r.Var(0, i);
+      EXPECT_EQ(g->lineNo, w->lineNo);
+      EXPECT_EQ(g->name.Str(), w->name.Str());
+      EXPECT_EQ(g->dataTypeName.Str(), w->dataTypeName.Str());
+      for (int k = 0; k < KX9_COMMENT_COUNT; ++k) EXPECT_EQ(g->comments[k].Str(), w->comments[k].Str()) << k;
+      EXPECT_EQ(g->remark.Str(), w->remark.Str());
+      ASSERT_EQ(g->devices.GetSize(), w->devices.GetSize());
+      if (w->devices.GetSize() == 1) {
+        EXPECT_EQ(g->devices[0].device.Str(), w->devices[0].device.Str());
+      }
+    }
+  }
+}
+
+}  // namespace

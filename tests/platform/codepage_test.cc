@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "platform/kx9platform.h"
 
@@ -34,7 +37,7 @@ std::string Bytes(std::initializer_list<int> b) {
 TEST(CodePage, ThreadSettingIsPerThreadAndRefusesUnknownPages) {
   CodePageGuard guard;
   EXPECT_EQ(GetThreadAnsiCodePage(), 1252u);
-  EXPECT_FALSE(SetThreadAnsiCodePage(936));
+  EXPECT_FALSE(SetThreadAnsiCodePage(1250));
   EXPECT_FALSE(SetThreadAnsiCodePage(65001));
   EXPECT_EQ(GetThreadAnsiCodePage(), 1252u);
   EXPECT_FALSE(IsAnsiLeadByte(0x82));
@@ -42,10 +45,6 @@ TEST(CodePage, ThreadSettingIsPerThreadAndRefusesUnknownPages) {
   UINT other = 0;
   std::thread([&] { other = GetThreadAnsiCodePage(); }).join();
   EXPECT_EQ(other, 1252u);
-  for (int b = 0; b < 256; ++b) {
-    const bool lead = (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-    EXPECT_EQ(IsAnsiLeadByte(static_cast<BYTE>(b)), lead) << b;
-  }
   // The thread's page drives the implicit functions.
   std::string out = "x";
   EXPECT_EQ(AppendWideToAnsi(u"\u3042", 1, out), 2u);
@@ -53,7 +52,7 @@ TEST(CodePage, ThreadSettingIsPerThreadAndRefusesUnknownPages) {
   std::u16string wide = u"y";
   AppendAnsiToWide(reinterpret_cast<const BYTE*>(out.data()), out.size(), wide);
   EXPECT_EQ(wide, u"yx\u3042");
-  EXPECT_THROW(Enc(936, u"a"), std::invalid_argument);
+  EXPECT_THROW(Enc(1250, u"a"), std::invalid_argument);
 }
 
 TEST(CodePage, Cp1252EveryByteBothWays) {
@@ -80,13 +79,11 @@ TEST(CodePage, Cp1252EveryByteBothWays) {
 TEST(CodePage, UnrepresentableCodePointsBecomeOneQuestionMark) {
   CodePageGuard guard;
   const std::u16string s = u"a\U0001F600b\xD800" u"c\xDC00\xD83D";  // pair, lone high, lone low, high at end
-  for (UINT cp : {1252u, 932u}) {
+  for (UINT cp : {1252u, 932u, 936u, 949u, 950u}) {
     EXPECT_EQ(Enc(cp, s), "a?b?c??") << cp;
     ASSERT_TRUE(SetThreadAnsiCodePage(cp));
     EXPECT_EQ(WideToAnsiLength(s.data(), s.size()), 7u);
   }
-  EXPECT_EQ(Enc(932, u"\u00A5\u2014\u0100"), "???");
-  EXPECT_EQ(Enc(1252, u"\u3042\u00E9"), Bytes({'?', 0xE9}));
 }
 
 TEST(CodePage, Cp932KnownCharactersAndEncoderChoices) {
@@ -99,59 +96,162 @@ TEST(CodePage, Cp932KnownCharactersAndEncoderChoices) {
   EXPECT_EQ(Enc(932, u"\u2170"), Bytes({0xEE, 0xEF}));
   EXPECT_EQ(Dec(932, Bytes({0xFA, 0x54, 0xEE, 0xF9, 0x81, 0xCA})), u"\uFFE2\uFFE2\uFFE2");
   EXPECT_EQ(Enc(932, u"\uFFE2\u9ED1"), Bytes({0x81, 0xCA, 0xEE, 0xEC}));
-  // Characters written as a compatible neighbour that reads back differently.
-  const std::map<char16_t, char16_t> neighbour = {{0x00A2, 0xFFE0}, {0x00A3, 0xFFE1}, {0x00AC, 0xFFE2},
-                                                  {0x2016, 0x2225}, {0x2212, 0xFF0D}, {0x301C, 0xFF5E}};
-  int held = 0;
-  for (unsigned c = 0x80; c < 0x10000; ++c) {
-    if (c >= 0xD800 && c <= 0xDFFF) continue;
-    const std::u16string one(1, static_cast<char16_t>(c));
-    const std::string e = Enc(932, one);
-    if (e == "?") continue;
-    ++held;
-    const std::u16string back = Dec(932, e);
-    ASSERT_EQ(back.size(), 1u) << c;
-    EXPECT_EQ(back[0], neighbour.count(static_cast<char16_t>(c)) ? neighbour.at(static_cast<char16_t>(c)) : c) << c;
-  }
-  EXPECT_EQ(held, 9280);
 }
 
-TEST(CodePage, Cp932EveryValidCharacterRoundTrips) {
-  int pairs = 0;
-  for (int b = 0; b < 256; ++b) {
-    const bool lead = (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-    const std::u16string one = Dec(932, Bytes({b}));
-    ASSERT_EQ(one.size(), 1u);
-    if (lead) {
+// What each double-byte page holds, as its codec defines it.
+struct DoubleBytePage {
+  UINT cp;
+  std::vector<std::pair<int, int>> leads;   // lead byte ranges
+  std::vector<int> badSingles;              // bytes that are neither lead bytes nor characters
+  int pairs;                                // lead/trail pairs that are characters
+  int writtenElsewhere;                     // of them, characters written as another pair
+  int held;                                 // code points from U+0080 the page writes
+  std::map<char16_t, char16_t> neighbours;  // written as a character that reads back differently
+};
+
+const DoubleBytePage kDoubleBytePages[] = {
+    {932,
+     {{0x81, 0x9F}, {0xE0, 0xFC}},
+     {},
+     9604,
+     398,
+     9280,
+     {{0x00A2, 0xFFE0}, {0x00A3, 0xFFE1}, {0x00AC, 0xFFE2}, {0x2016, 0x2225}, {0x2212, 0xFF0D}, {0x301C, 0xFF5E}}},
+    {936, {{0x81, 0xFE}}, {0x80, 0xFF}, 21791, 0, 21791, {}},
+    {949, {{0x81, 0xFE}}, {0x80, 0xFF}, 17048, 0, 17048, {}},
+    {950,
+     {{0x81, 0xFE}},
+     {0x80, 0xFF},
+     13752,
+     10,
+     13751,
+     {{0x00A2, 0xFFE0},
+      {0x00A3, 0xFFE1},
+      {0x00A5, 0xFFE5},
+      {0x2022, 0x2027},
+      {0x203E, 0x00AF},
+      {0x223C, 0xFF5E},
+      {0x2609, 0x2299},
+      {0x2641, 0x2295},
+      {0xFF64, 0xFE51}}},
+};
+
+TEST(CodePage, DoubleBytePagesReadEveryPairAndWriteItBack) {
+  CodePageGuard guard;
+  for (const DoubleBytePage& page : kDoubleBytePages) {
+    SCOPED_TRACE(page.cp);
+    const UINT cp = page.cp;
+    ASSERT_TRUE(SetThreadAnsiCodePage(cp));
+    int pairs = 0;
+    int elsewhere = 0;
+    for (int b = 0; b < 256; ++b) {
+      bool lead = false;
+      for (const auto& r : page.leads) lead = lead || (b >= r.first && b <= r.second);
+      EXPECT_EQ(IsAnsiLeadByte(static_cast<BYTE>(b)), lead) << b;
+      const std::u16string one = Dec(cp, Bytes({b}));
+      ASSERT_EQ(one.size(), 1u);
+      if (!lead) {
+        const bool bad = std::count(page.badSingles.begin(), page.badSingles.end(), b) != 0;
+        EXPECT_EQ(one[0] == 0xFFFD, bad) << b;
+        if (!bad) {
+          EXPECT_EQ(Enc(cp, one), Bytes({b})) << b;
+        }
+        continue;
+      }
       EXPECT_EQ(one[0], 0xFFFD) << b;  // a lead byte at the end of the input
       for (int t = 0; t < 256; ++t) {
-        const std::u16string c = Dec(932, Bytes({b, t}));
+        const std::string bytes = Bytes({b, t});
+        const std::u16string c = Dec(cp, bytes);
         if (c.size() != 1) {
           // No character: U+FFFD, then the trail byte on its own.
           ASSERT_EQ(c.size(), 2u);
           EXPECT_EQ(c[0], 0xFFFD);
-          EXPECT_EQ(c.substr(1), Dec(932, Bytes({t})));
+          EXPECT_EQ(c.substr(1), Dec(cp, Bytes({t})));
           continue;
         }
         ++pairs;
-        EXPECT_TRUE(t >= 0x40 && t <= 0xFC && t != 0x7F) << b << "," << t;
-        EXPECT_EQ(Dec(932, Enc(932, c)), c) << b << "," << t;
+        EXPECT_NE(c[0], 0xFFFD);
+        EXPECT_GE(t, 0x40) << b << "," << t;
+        const std::string e = Enc(cp, c);
+        if (e != bytes) {
+          // The encoder prefers another pair for this character.
+          ++elsewhere;
+          ASSERT_EQ(e.size(), 2u) << b << "," << t;
+          EXPECT_EQ(Dec(cp, e), c) << b << "," << t;
+        }
       }
-    } else {
-      EXPECT_NE(one[0], 0xFFFD) << b;
-      EXPECT_EQ(Enc(932, one), Bytes({b})) << b;
     }
+    EXPECT_EQ(pairs, page.pairs);
+    EXPECT_EQ(elsewhere, page.writtenElsewhere);
+
+    // Every code point the page writes reads back as itself or its neighbour.
+    int held = 0;
+    for (unsigned u = 0x80; u < 0x10000; ++u) {
+      if (u >= 0xD800 && u <= 0xDFFF) continue;
+      const char16_t c = static_cast<char16_t>(u);
+      const std::string e = Enc(cp, std::u16string(1, c));
+      if (e == "?") continue;
+      ++held;
+      const auto n = page.neighbours.find(c);
+      EXPECT_EQ(Dec(cp, e), std::u16string(1, n == page.neighbours.end() ? c : n->second)) << u;
+    }
+    EXPECT_EQ(held, page.held);
   }
-  EXPECT_EQ(pairs, 9604);
 }
 
-TEST(CodePage, Cp932BadBytesDecodeToReplacementAndReadingGoesOn) {
-  EXPECT_EQ(Dec(932, Bytes({0x85, 0x40, 'x'})), u"\uFFFD@x");
-  EXPECT_EQ(Dec(932, Bytes({0x81, 0x7F})), u"\uFFFD\x7F");
-  EXPECT_EQ(Dec(932, Bytes({0x82, 0x0A})), u"\uFFFD\n");
-  // The refused trail byte is itself a lead byte and starts a character.
-  EXPECT_EQ(Dec(932, Bytes({0x85, 0x82, 0xA0})), u"\uFFFD\u3042");
-  EXPECT_EQ(Dec(932, Bytes({'a', 0x82})), u"a\uFFFD");
+enum Way { kBothWays, kWriteOnly, kReadOnly };
+struct TextCase {
+  UINT cp;
+  Way way;
+  std::u16string text;
+  std::string bytes;
+};
+
+TEST(CodePage, TextAndBytesAcrossPages) {
+  CodePageGuard guard;
+  const TextCase cases[] = {
+      {936, kBothWays, u"A\u4E2D\u6587", Bytes({'A', 0xD6, 0xD0, 0xCE, 0xC4})},
+      {949, kBothWays, u"\uD55C\uAD6D\uC5B4\uB620", Bytes({0xC7, 0xD1, 0xB1, 0xB9, 0xBE, 0xEE, 0x8C, 0x63})},
+      {950, kBothWays, u"\u4E2D\u6587\u8A31", Bytes({0xA4, 0xA4, 0xA4, 0xE5, 0xB3, 0x5C})},
+      {949, kBothWays, u"\u20AC", Bytes({0xA2, 0xE6})},
+      {950, kBothWays, u"\u20AC", Bytes({0xA3, 0xE1})},
+      // Code points the page cannot hold.
+      {1252, kWriteOnly, u"\u3042\u00E9", Bytes({'?', 0xE9})},
+      {932, kWriteOnly, u"\u00A5\u2014\u0100\uAC00", "????"},
+      {936, kWriteOnly, u"\u20AC\uAC00\u3042", Bytes({'?', '?', 0xA4, 0xA2})},
+      {949, kWriteOnly, u"\u4E02\u00A5", "??"},
+      // The encoder's choice among pairs, and a neighbour.
+      {950, kWriteOnly, u"\uAC00\u5341\u00A5", Bytes({'?', 0xA4, 0x51, 0xA2, 0x44})},
+      {950, kReadOnly, u"\u5341\u5341\uFFE5", Bytes({0xA2, 0xCC, 0xA4, 0x51, 0xA2, 0x44})},
+      // Bytes at which no character starts: U+FFFD, then the next byte.
+      {932, kReadOnly, u"\uFFFD@x", Bytes({0x85, 0x40, 'x'})},
+      {932, kReadOnly, u"\uFFFD\x7F", Bytes({0x81, 0x7F})},
+      {932, kReadOnly, u"\uFFFD\n", Bytes({0x82, 0x0A})},
+      {932, kReadOnly, u"\uFFFD\u3042", Bytes({0x85, 0x82, 0xA0})},  // the refused trail starts a character
+      {932, kReadOnly, u"a\uFFFD", Bytes({'a', 0x82})},
+      {936, kReadOnly, u"\uFFFD\uFFFDa", Bytes({0x80, 0xFF, 'a'})},
+      {936, kReadOnly, u"\uFFFD\x7F", Bytes({0x81, 0x7F})},
+      {936, kReadOnly, u"\uFFFD@", Bytes({0xA1, 0x40})},
+      {936, kReadOnly, u"\uFFFD\uFFFD", Bytes({0xFE, 0xFE})},
+      {949, kReadOnly, u"\uFFFD\u3000", Bytes({0xC9, 0xA1, 0xA1})},
+      {949, kReadOnly, u"\uFFFD[", Bytes({0x81, 0x5B})},
+      {949, kReadOnly, u"\uFFFD\uFFFD", Bytes({0xFE, 0xA1})},
+      {950, kReadOnly, u"\uFFFD@x", Bytes({0x81, 0x40, 'x'})},
+      {950, kReadOnly, u"\uFFFD\x7F\uFFFD", Bytes({0xA1, 0x7F, 0xFF})},
+      {950, kReadOnly, u"\uFFFD\uFFFD", Bytes({0xC8, 0xA1})},
+      {950, kReadOnly, u"a\uFFFD", Bytes({'a', 0xA4})},
+  };
+  for (const TextCase& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.cp << " case " << (&c - cases));
+    if (c.way != kReadOnly) {
+      EXPECT_EQ(Enc(c.cp, c.text), c.bytes);
+      ASSERT_TRUE(SetThreadAnsiCodePage(c.cp));
+      EXPECT_EQ(WideToAnsiLength(c.text.data(), c.text.size()), c.bytes.size());
+    }
+    if (c.way != kWriteOnly) {
+      EXPECT_EQ(Dec(c.cp, c.bytes), c.text);
+    }
+  }
 }
 
 TEST(CodePage, LongMixedTextMatchesPieceByPieceConversion) {
@@ -160,7 +260,7 @@ TEST(CodePage, LongMixedTextMatchesPieceByPieceConversion) {
   std::u16string s(4095, u'a');
   s += u"\U0001F600";
   for (int i = 0; i < 3000; ++i) s += (i % 3 == 0) ? u"\u3042" : (i % 3 == 1 ? u"Z\u00E9" : u"\u20AC\uFF71");
-  for (UINT cp : {1252u, 932u}) {
+  for (UINT cp : {1252u, 932u, 936u, 949u, 950u}) {
     std::string piecewise = "head";
     for (std::size_t i = 0; i < s.size(); ++i) {
       const std::size_t n = (s[i] >= 0xD800 && s[i] <= 0xDBFF) ? 2 : 1;
