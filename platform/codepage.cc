@@ -45,34 +45,62 @@ struct Page1252 {
       return (u == 0x81 || u == 0x8D || u == 0x8F || u == 0x90 || u == 0x9D) ? static_cast<int>(u) : -1;
     }
     switch (u) {
-      case 0x20AC: return 0x80;
-      case 0x201A: return 0x82;
-      case 0x0192: return 0x83;
-      case 0x201E: return 0x84;
-      case 0x2026: return 0x85;
-      case 0x2020: return 0x86;
-      case 0x2021: return 0x87;
-      case 0x02C6: return 0x88;
-      case 0x2030: return 0x89;
-      case 0x0160: return 0x8A;
-      case 0x2039: return 0x8B;
-      case 0x0152: return 0x8C;
-      case 0x017D: return 0x8E;
-      case 0x2018: return 0x91;
-      case 0x2019: return 0x92;
-      case 0x201C: return 0x93;
-      case 0x201D: return 0x94;
-      case 0x2022: return 0x95;
-      case 0x2013: return 0x96;
-      case 0x2014: return 0x97;
-      case 0x02DC: return 0x98;
-      case 0x2122: return 0x99;
-      case 0x0161: return 0x9A;
-      case 0x203A: return 0x9B;
-      case 0x0153: return 0x9C;
-      case 0x017E: return 0x9E;
-      case 0x0178: return 0x9F;
-      default: return -1;
+      case 0x20AC:
+        return 0x80;
+      case 0x201A:
+        return 0x82;
+      case 0x0192:
+        return 0x83;
+      case 0x201E:
+        return 0x84;
+      case 0x2026:
+        return 0x85;
+      case 0x2020:
+        return 0x86;
+      case 0x2021:
+        return 0x87;
+      case 0x02C6:
+        return 0x88;
+      case 0x2030:
+        return 0x89;
+      case 0x0160:
+        return 0x8A;
+      case 0x2039:
+        return 0x8B;
+      case 0x0152:
+        return 0x8C;
+      case 0x017D:
+        return 0x8E;
+      case 0x2018:
+        return 0x91;
+      case 0x2019:
+        return 0x92;
+      case 0x201C:
+        return 0x93;
+      case 0x201D:
+        return 0x94;
+      case 0x2022:
+        return 0x95;
+      case 0x2013:
+        return 0x96;
+      case 0x2014:
+        return 0x97;
+      case 0x02DC:
+        return 0x98;
+      case 0x2122:
+        return 0x99;
+      case 0x0161:
+        return 0x9A;
+      case 0x203A:
+        return 0x9B;
+      case 0x0153:
+        return 0x9C;
+      case 0x017E:
+        return 0x9E;
+      case 0x0178:
+        return 0x9F;
+      default:
+        return -1;
     }
   }
 };
@@ -138,44 +166,39 @@ DoubleBytePage::DoubleBytePage(const kx9::dbcs::PageData& data) : single_(), row
   }
 }
 
-// Null for a page that is not double-byte.
-const kx9::dbcs::PageData* DoubleByteData(UINT cp) {
-  switch (cp) {
-    case 932:
-      return &kx9::dbcs::kCp932;
-    case 936:
-      return &kx9::dbcs::kCp936;
-    case 949:
-      return &kx9::dbcs::kCp949;
-    case 950:
-      return &kx9::dbcs::kCp950;
-    default:
-      return nullptr;
-  }
+// One unpacked page per code page, made on first use and never destroyed,
+// so conversions still work while other statics are torn down.
+template <const kx9::dbcs::PageData& kData>
+const DoubleBytePage* Unpacked() {
+  static const DoubleBytePage* const page = new DoubleBytePage(kData);
+  return page;
 }
 
-// Never destroyed, so conversions still work while other statics are torn down.
+struct DoubleByteCodePage {
+  UINT cp;
+  const kx9::dbcs::PageData* data;
+  const DoubleBytePage* (*unpacked)();
+};
+constexpr DoubleByteCodePage kDoubleBytePages[] = {
+    {932, &kx9::dbcs::kCp932, Unpacked<kx9::dbcs::kCp932>},
+    {936, &kx9::dbcs::kCp936, Unpacked<kx9::dbcs::kCp936>},
+    {949, &kx9::dbcs::kCp949, Unpacked<kx9::dbcs::kCp949>},
+    {950, &kx9::dbcs::kCp950, Unpacked<kx9::dbcs::kCp950>},
+};
+
+// Null for a page that is not double-byte.
+const DoubleByteCodePage* FindDoubleByte(UINT cp) {
+  for (const DoubleByteCodePage& page : kDoubleBytePages)
+    if (page.cp == cp) return &page;
+  return nullptr;
+}
+const kx9::dbcs::PageData* DoubleByteData(UINT cp) {
+  const DoubleByteCodePage* page = FindDoubleByte(cp);
+  return page != nullptr ? page->data : nullptr;
+}
 const DoubleBytePage* DoubleByte(UINT cp) {
-  switch (cp) {
-    case 932: {
-      static const DoubleBytePage* const page = new DoubleBytePage(kx9::dbcs::kCp932);
-      return page;
-    }
-    case 936: {
-      static const DoubleBytePage* const page = new DoubleBytePage(kx9::dbcs::kCp936);
-      return page;
-    }
-    case 949: {
-      static const DoubleBytePage* const page = new DoubleBytePage(kx9::dbcs::kCp949);
-      return page;
-    }
-    case 950: {
-      static const DoubleBytePage* const page = new DoubleBytePage(kx9::dbcs::kCp950);
-      return page;
-    }
-    default:
-      return nullptr;
-  }
+  const DoubleByteCodePage* page = FindDoubleByte(cp);
+  return page != nullptr ? page->unpacked() : nullptr;
 }
 
 inline bool IsHighSurrogate(unsigned u) { return u >= 0xD800 && u <= 0xDBFF; }
