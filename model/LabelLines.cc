@@ -106,20 +106,24 @@ class LineBuilder {
  private:
   std::size_t Used() const { return static_cast<std::size_t>(m_w - m_buffer.get()); }
   void Room(std::size_t n) {
-    if (n <= m_capacity - Used()) return;
+    if (n > static_cast<std::size_t>(m_end - m_w)) Grow(n);
+  }
+  // Out of line: lines rarely outgrow the buffer once the first long one
+  // has been written.
+  __attribute__((noinline)) void Grow(std::size_t n) {
     const std::size_t used = Used();
-    const std::size_t capacity = std::max(used + n, 2 * m_capacity + 64);
+    const std::size_t capacity = std::max(used + n, 2 * static_cast<std::size_t>(m_end - m_buffer.get()) + 64);
     std::unique_ptr<char16_t[]> grown(new char16_t[capacity]);
     if (used != 0) std::memcpy(grown.get(), m_buffer.get(), used * sizeof(char16_t));
     m_buffer = std::move(grown);
-    m_capacity = capacity;
     m_w = m_buffer.get() + used;
+    m_end = m_buffer.get() + capacity;
   }
 
   KX9LineSink& m_sink;
   std::unique_ptr<char16_t[]> m_buffer;
-  std::size_t m_capacity = 0;
   char16_t* m_w = nullptr;
+  char16_t* m_end = nullptr;
 };
 
 // Counts what LineBuilder would write: the units of each line, or its bytes
