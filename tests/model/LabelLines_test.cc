@@ -2,6 +2,7 @@
 // the line reader's state machine.
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -193,6 +194,33 @@ TEST(LabelLinesTest, EveryVariableFieldRoundTrips) {
   Data ignored(new _STKX9LABELSTRUCTURE[1]);
   ASSERT_EQ(A::FromLines(o, lines, 1, ignored.get(), in), 0u);
   EXPECT_EQ(Var(ignored, 0, 0)->systemLabel.ID, 0);
+}
+
+// Lines of any length come out whole: the line buffer grows mid-line, and a
+// short line after a long one takes only its own units.
+TEST(LabelLinesTest, LinesOfAnyLengthAreWrittenWhole) {
+  C o(nullptr);
+  const std::size_t lengths[] = {0, 1, 40, 41, 200, 100000, 3, 250000, 0};
+  Data data(new _STKX9LABELSTRUCTURE[1]);
+  data[0].dataType = KX9_DATATYPE_SDT;
+  data[0].name = u"S";
+  for (std::size_t n : lengths) {
+    auto* m = new _STKX9LABELSTRUCTURESDTDATA();
+    m->lineNo = 1;
+    m->name = CString(std::u16string(n, u','));  // every unit escaped: twice as long
+    m->dataTypeName = u"INT";
+    data[0].elements.Add(m);
+  }
+  CStringArray lines;
+  C::CGVLDataList sys;
+  ASSERT_GT(A::ToLines(o, 1, data.get(), lines, sys), 0);
+  ASSERT_EQ(lines.GetSize(), 1 + static_cast<int>(std::size(lengths)));
+  for (std::size_t i = 0; i < std::size(lengths); ++i) {
+    std::u16string expected = u"1,";
+    for (std::size_t k = 0; k < lengths[i]; ++k) expected += u"\\,";
+    expected += u",INT," + std::u16string(KX9_COMMENT_COUNT, u',');
+    EXPECT_TRUE(lines[static_cast<int>(i) + 1].Str() == expected) << lengths[i];
+  }
 }
 
 TEST(LabelLinesTest, EscapingAndSplitting) {
