@@ -23,7 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   labels.SetMode((control & 4) ? C::KX9LabelModeWithoutSystemLabel : C::KX9LabelModeNormal);
 
   _STKX9AUTODEVSET settings{};
-  const ULONG result = labels.SetAllData(data + 1, static_cast<LONG>(size - 1), settings, static_cast<C::KX9LabelCPUSeries>(-1));
+  const ULONG result =
+      labels.SetAllData(data + 1, static_cast<LONG>(size - 1), settings, static_cast<C::KX9LabelCPUSeries>(-1));
   if (result == KX9_OK) {
     BYTE* out = nullptr;
     LONG outSize = 0;

@@ -12,8 +12,8 @@
 // The reader must never fail in the counting pass, and the filling pass must
 // find the same number of data or fail with -1.
 #include <cstdio>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <vector>
 
