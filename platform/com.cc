@@ -11,6 +11,13 @@ std::atomic<long> g_liveBstrs{0};
 std::atomic<long> g_liveTaskMem{0};
 // Calls left until the armed CoTaskMemAlloc failure; 0 when disarmed.
 std::atomic<long> g_taskMemFailCountdown{0};
+std::atomic<PlatformAllocHook> g_allocHook{nullptr};
+
+// Whether the test hook fails this allocation.
+bool HookFails(PlatformAllocKind kind) {
+  const PlatformAllocHook hook = g_allocHook.load(std::memory_order_relaxed);
+  return hook != nullptr && hook(kind);
+}
 
 constexpr std::size_t kPrefix = sizeof(DWORD);
 
@@ -18,6 +25,7 @@ constexpr std::size_t kPrefix = sizeof(DWORD);
 // whose contents are left to the caller; null on failure.
 BSTR AllocBstrBytes(std::size_t byteLen) {
   if (byteLen > 0xFFFFFFFFu - kPrefix - sizeof(OLECHAR)) return nullptr;  // length must fit the prefix
+  if (HookFails(PlatformAllocKind::kBstr)) return nullptr;
   // With an odd byte length one spare zero byte keeps a whole zero unit
   // readable at the next unit boundary.
   auto* block = static_cast<unsigned char*>(std::malloc(kPrefix + byteLen + sizeof(OLECHAR) + 1));
@@ -87,6 +95,7 @@ void* CoTaskMemAlloc(std::size_t cb) {
       break;
     }
   }
+  if (HookFails(PlatformAllocKind::kTaskMem)) return nullptr;
   void* p = std::malloc(cb == 0 ? 1 : cb);  // a zero-size request still yields a block
   if (p != nullptr) g_liveTaskMem.fetch_add(1, std::memory_order_relaxed);
   return p;
@@ -102,6 +111,6 @@ long PlatformLiveBstrCount() { return g_liveBstrs.load(std::memory_order_relaxed
 
 long PlatformLiveTaskMemCount() { return g_liveTaskMem.load(std::memory_order_relaxed); }
 
-void PlatformFailTaskMemAllocAt(long n) {
-  g_taskMemFailCountdown.store(n > 0 ? n : 0, std::memory_order_relaxed);
-}
+void PlatformFailTaskMemAllocAt(long n) { g_taskMemFailCountdown.store(n > 0 ? n : 0, std::memory_order_relaxed); }
+
+void PlatformSetAllocHook(PlatformAllocHook hook) { g_allocHook.store(hook, std::memory_order_relaxed); }

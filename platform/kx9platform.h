@@ -182,6 +182,12 @@ long PlatformLiveTaskMemCount();
 // Makes the next `n`-th CoTaskMemAlloc (1 = the next call) return null, for
 // tests of allocation failures; 0 disarms.
 void PlatformFailTaskMemAllocAt(long n);
+// Test hook for allocation failures: while one is set, every task-memory and
+// BSTR allocation asks it first and fails (returns null) when it answers
+// true. Null removes it.
+enum class PlatformAllocKind { kTaskMem, kBstr };
+using PlatformAllocHook = bool (*)(PlatformAllocKind kind);
+void PlatformSetAllocHook(PlatformAllocHook hook);
 
 // ---------------------------------------------------------------------------
 // CString: a growable UTF-16 string. Its storage is one pointer-sized

@@ -265,6 +265,7 @@ void* ElementObject::Offer(REFIID iid) {
 
 HRESULT ElementObject::GetTextField(Op op, const std::u16string& value, BSTR* out, LONG* detail) {
   HRESULT status = S_OK;
+  const CallScope scope;
   if (Enter(op, detail, &status)) return status;
   if (out == nullptr) return Fail(detail, kStatusBadPointer, kDetailBadArgument);
   if (!ToBstr(value, out)) return Fail(detail, kStatusOutOfMemory, kDetailOutOfMemory);
@@ -273,6 +274,7 @@ HRESULT ElementObject::GetTextField(Op op, const std::u16string& value, BSTR* ou
 
 HRESULT ElementObject::SetTextField(Op op, std::u16string& value, BSTR in, LONG* detail) {
   HRESULT status = S_OK;
+  const CallScope scope;
   if (Enter(op, detail, &status)) return status;
   value = FromBstr(in);
   return S_OK;
@@ -281,6 +283,7 @@ HRESULT ElementObject::SetTextField(Op op, std::u16string& value, BSTR in, LONG*
 template <class T>
 HRESULT ElementObject::GetNumber(Op op, const T& value, T* out, LONG* detail) {
   HRESULT status = S_OK;
+  const CallScope scope;
   if (Enter(op, detail, &status)) return status;
   if (out == nullptr) return Fail(detail, kStatusBadPointer, kDetailBadArgument);
   *out = value;
@@ -290,6 +293,7 @@ HRESULT ElementObject::GetNumber(Op op, const T& value, T* out, LONG* detail) {
 template <class T>
 HRESULT ElementObject::SetNumber(Op op, T& value, T in, LONG* detail) {
   HRESULT status = S_OK;
+  const CallScope scope;
   if (Enter(op, detail, &status)) return status;
   value = in;
   return S_OK;
@@ -511,8 +515,8 @@ void ElementObject::SavePayload(ByteWriter& w) const {
   w.I32(m_lTypeCode);
   w.U8(static_cast<BYTE>((m_bHasTypeCode ? 1 : 0) | (m_bHasTypeName ? 2 : 0) | (m_bHasStructDefine ? 4 : 0) |
                          (m_pSys ? 8 : 0)));
-  for (const std::u16string* s : {&m_strComment, &m_strInitData, &m_strTypeString, &m_strRemark, &m_strDevice,
-                                  &m_strDeviceExtra, &m_strTypeName})
+  for (const std::u16string* s :
+       {&m_strComment, &m_strInitData, &m_strTypeString, &m_strRemark, &m_strDevice, &m_strDeviceExtra, &m_strTypeName})
     w.Text(*s);
   w.Id(m_structDefineID);
   w.U32(static_cast<DWORD>(m_arrMemberDevices.size()));
@@ -539,8 +543,8 @@ bool ElementObject::LoadPayload(ByteReader& r) {
   m_bHasTypeCode = (flags & 1) != 0;
   m_bHasTypeName = (flags & 2) != 0;
   m_bHasStructDefine = (flags & 4) != 0;
-  for (std::u16string* s : {&m_strComment, &m_strInitData, &m_strTypeString, &m_strRemark, &m_strDevice,
-                            &m_strDeviceExtra, &m_strTypeName})
+  for (std::u16string* s :
+       {&m_strComment, &m_strInitData, &m_strTypeString, &m_strRemark, &m_strDevice, &m_strDeviceExtra, &m_strTypeName})
     *s = r.Text();
   m_structDefineID = r.Id();
   DWORD n = r.U32();

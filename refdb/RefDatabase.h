@@ -169,6 +169,22 @@ struct ProjectOptions {
 
 class RefDatabaseImpl;
 
+// Marks the calling thread as inside a database operation for as long as it
+// lives, so tests can tell the database's own allocations from the
+// component's.
+class CallScope {
+ public:
+  CallScope() noexcept { ++Depth(); }
+  ~CallScope() { --Depth(); }
+  CallScope(const CallScope&) = delete;
+  CallScope& operator=(const CallScope&) = delete;
+  // Database operations the calling thread is inside of.
+  static int& Depth() noexcept {
+    static thread_local int depth = 0;
+    return depth;
+  }
+};
+
 class RefDatabase {
  public:
   RefDatabase();

@@ -195,6 +195,7 @@ class Object {
 
 // Counts the call and leaves the operation when it must not go on.
 #define REFDB_ENTER(op)                                                     \
+  const ::refdb::CallScope refdbCallScope_;                                 \
   do {                                                                      \
     HRESULT refdbStatus_ = S_OK;                                            \
     if (Enter(::refdb::Op::op, detail, &refdbStatus_)) return refdbStatus_; \

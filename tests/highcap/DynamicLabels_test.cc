@@ -265,38 +265,6 @@ TEST_F(DynFixture, EveryStructuredLabelBuildsItsTypesStructure) {
   EXPECT_EQ(allocations[0], allocations[1]);
 }
 
-// A failed allocation anywhere in the walk reports 1, keeps the labels
-// gathered before it and leaks nothing.
-TEST_F(DynFixture, EveryFailedAllocationReportsOne) {
-  Build();
-  long total = 0;
-  {
-    C labels(db.Workspace());
-    Prepare(labels);
-    C::CDynamicLabelArray out;
-    ResetNothrowNewCount();
-    ASSERT_EQ(labels.GetAllDynamicLabelData(out), KX9_OK);
-    total = NothrowNewCount();
-    labels.ReleaseDynamicLabelStruct();
-  }
-  ASSERT_GT(total, 10);
-  int lastGathered = 0;
-  for (long nth = 1; nth <= total; ++nth) {
-    C labels(db.Workspace());
-    Prepare(labels);
-    C::CDynamicLabelArray out;
-    {
-      NothrowNewFailure fail(nth);
-      EXPECT_EQ(labels.GetAllDynamicLabelData(out), KX9_ERR_ALLOC) << nth;
-      EXPECT_TRUE(fail.Fired()) << nth;
-    }
-    EXPECT_GE(out.GetSize(), lastGathered) << nth;  // a later failure never gathers less
-    lastGathered = out.GetSize();
-    labels.ReleaseDynamicLabelStruct();
-  }
-  EXPECT_GT(lastGathered, 0);
-}
-
 TEST_F(DynFixture, NothingToGatherAndNoWorkspace) {
   C labels(db.Workspace());
   Prepare(labels);

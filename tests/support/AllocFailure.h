@@ -1,27 +1,52 @@
 // File: AllocFailure.h
 //
-// Failure injection for the component's non-throwing allocations
-// (new (std::nothrow)), which it turns into result 1. The test executable
-// replaces the nothrow forms of operator new and operator new[]; every
-// other allocation is left alone.
+// Failure injection for allocations: one countdown over the allocations of
+// the calling thread (operator new and new[] in every form, task memory and
+// BSTRs), armed by an AllocFailure object. A failing operator new raises
+// std::bad_alloc, its nothrow form returns null, CoTaskMemAlloc and the BSTR
+// allocators return null. Allocations made inside the reference database
+// are not counted unless asked for: the component's own are the subject.
+// With KX9_ALLOC_TRACE set in the environment, the failed allocation's stack
+// is printed to stderr.
 //
 // Example:
-//   NothrowNewFailure fail(3);  // the third nothrow allocation from here fails
-//   EXPECT_EQ(labels.GetAllDynamicLabelData(out), KX9_ERR_ALLOC);
+//   for (long n = 1;; ++n) {
+//     AllocFailure fail(n);
+//     ULONG r = labels.GetAllDynamicLabelData(out);
+//     if (!fail.Fired()) break;    // n is past the operation's allocations
+//     EXPECT_EQ(r, KX9_ERR_ALLOC);
+//   }
 #pragma once
 
-// Nothrow allocations made by this thread since the count was last reset.
-long NothrowNewCount();
-void ResetNothrowNewCount();
+// Which allocations a countdown counts.
+enum AllocKinds : unsigned {
+  kAllocNew = 1,      // operator new / new[], throwing and nothrow
+  kAllocTaskMem = 2,  // CoTaskMemAlloc
+  kAllocBstr = 4,     // SysAllocString, SysAllocStringLen, SysAllocStringByteLen
+  kAllocAny = 7,
+};
 
-// Arms the nth nothrow allocation of this thread from now on to return null
-// (0 disarms); disarmed again when the object goes.
-class NothrowNewFailure {
+class AllocFailure {
  public:
-  explicit NothrowNewFailure(long nth);
-  ~NothrowNewFailure();
-  NothrowNewFailure(const NothrowNewFailure&) = delete;
-  NothrowNewFailure& operator=(const NothrowNewFailure&) = delete;
-  // Whether the armed allocation happened.
+  // Fails the nth counted allocation of this thread from now on (n >= 1).
+  explicit AllocFailure(long nth, unsigned kinds = kAllocAny, bool databaseToo = false);
+  ~AllocFailure();
+  AllocFailure(const AllocFailure&) = delete;
+  AllocFailure& operator=(const AllocFailure&) = delete;
+  // Whether the armed allocation was reached (and failed).
   bool Fired() const;
 };
+
+// Stops the countdown for as long as it lives: for a test's own allocations
+// in the middle of an armed operation.
+class AllocFailurePause {
+ public:
+  AllocFailurePause();
+  ~AllocFailurePause();
+  AllocFailurePause(const AllocFailurePause&) = delete;
+  AllocFailurePause& operator=(const AllocFailurePause&) = delete;
+};
+
+// Nothrow operator new calls made by this thread since the count was reset.
+long NothrowNewCount();
+void ResetNothrowNewCount();

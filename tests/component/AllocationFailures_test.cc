@@ -1,0 +1,224 @@
+// Allocation failures everywhere: each operation runs with its 1st, 2nd, 3rd
+// ... allocation failing until it runs through. Every failing run must end
+// as the component promises for a failed allocation (its result for one, or
+// std::bad_alloc passing out where failures inside string and container
+// handling pass to the host), leave its outputs as promised and leak
+// nothing; the run that no longer reaches the armed allocation must succeed.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <new>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tests/component/EnvelopeTestSupport.h"
+#include "tests/support/AllocFailure.h"
+
+namespace {
+struct AllocTag;
+}
+
+template <>
+struct KX9TestAccess<AllocTag> {
+  using C = CKX9ComFuncLabelStructure;
+  static LONG Write(C& o, LONG n, _STKX9LABELSTRUCTURE*& d, BYTE*& image) { return o.WriteBinaryData(n, d, image, 0); }
+  static LONG Read(C& o, const BYTE* p, LONG n, _STKX9LABELSTRUCTURE* d) { return o.ReadBinaryData(p, n, d); }
+  static ULONG Serialize(C& o, C::CGVLDataList& l, LONG* n, BYTE** p) { return o.SerializeSystemLabelData(l, n, p); }
+  static ULONG Deserialize(C& o, const BYTE* p, LONG n, C::CGVLDataList& l) {
+    return o.DeserializeSystemLabelData(p, n, 0, l);
+  }
+  static C::CGVLDataArray& Collected(C& o) { return o.m_arrDeleteSystemLabel; }
+};
+
+namespace {
+using namespace envelope_test;
+using Access = KX9TestAccess<AllocTag>;
+
+constexpr LONG kThrew = -1000;  // stands for std::bad_alloc passing out
+
+// One operation on a fresh project: `run` performs it (armed) and returns
+// its result; it may check and free its outputs itself.
+struct Operation {
+  const char* name;
+  Series series;
+  bool mayThrow;                // failures inside string and container handling pass out
+  std::vector<LONG> onFailure;  // the results a failed allocation may give
+  LONG onSuccess;
+  std::function<void(Project&)> prepare;
+  std::function<LONG(Project&)> run;
+};
+
+// The system labels a project's import leaves behind are the host's to delete.
+void DeleteCollected(Project& p) {
+  C::CGVLDataArray& a = Access::Collected(*p.c);
+  for (int i = 0; i < a.GetSize(); ++i) delete a[i];
+  a.RemoveAll();
+}
+
+void RunWithEveryAllocationFailing(const Operation& op) {
+  SCOPED_TRACE(op.name);
+  const long bstrs = PlatformLiveBstrCount(), taskMem = PlatformLiveTaskMemCount();
+  for (long n = 1;; ++n) {
+    bool fired = false;
+    LONG result = 0;
+    {
+      Project p(op.series);
+      op.prepare(p);
+      {
+        AllocFailure fail(n);
+        try {
+          result = op.run(p);
+        } catch (const std::bad_alloc&) {
+          result = kThrew;
+        }
+        fired = fail.Fired();
+      }
+      DeleteCollected(p);
+    }
+    EXPECT_EQ(PlatformLiveBstrCount(), bstrs) << "a BSTR leaked at n = " << n;
+    EXPECT_EQ(PlatformLiveTaskMemCount(), taskMem) << "task memory leaked at n = " << n;
+    if (!fired) {
+      EXPECT_EQ(result, op.onSuccess) << "n = " << n;
+      EXPECT_GT(n, 3) << "the operation allocates almost nothing";
+      return;
+    }
+    const bool expected = (result == kThrew && op.mayThrow) ||
+                          std::find(op.onFailure.begin(), op.onFailure.end(), result) != op.onFailure.end();
+    EXPECT_TRUE(expected) << "n = " << n << ": result " << result;
+    if (::testing::Test::HasFailure()) return;  // one account of a broken path is enough
+  }
+}
+
+// GetAllData into nothing: the outputs must be as promised, and are freed.
+LONG Export(Project& p) {
+  BYTE* data = nullptr;
+  LONG size = -1;
+  const ULONG r = p.c->GetAllData(&data, &size, Settings(1));
+  std::unique_ptr<BYTE[]> owned(data);
+  if (r != KX9_OK) {
+    // Null and 0, or B + 104 while the buffer was being made (B is 4 or 10
+    // here), with the writer's buffer or none.
+    EXPECT_TRUE(size == 0 || size == 108 || size == 114) << size;
+    if (size == 0) {
+      EXPECT_EQ(data, nullptr);
+    }
+  }
+  return static_cast<LONG>(r);
+}
+
+Bytes EnvelopeOf(Series series) {
+  Project p(series);
+  DataSet d = Sample();
+  p.Fill(d);
+  p.db.SetServiceBlock(p.id, ServiceBlock(10, 0xA5));
+  Bytes out;
+  EXPECT_EQ(p.Export(out, Settings(2)), KX9_OK);
+  return out;
+}
+
+TEST(AllocationFailures, EveryOperationFailsCleanlyAtEveryAllocation) {
+  const Series standard = C::KX9LabelCPUSeriesStandard, x = C::KX9LabelCPUSeriesX;
+  const Bytes envelope = EnvelopeOf(standard), envelopeX = EnvelopeOf(x);
+  auto filled = [](Project& p) {
+    DataSet d = Sample();
+    p.Fill(d);
+    p.db.SetServiceBlock(p.id, ServiceBlock(10, 0xA5));
+  };
+  auto nothing = [](Project&) {};
+  auto import = [](const Bytes& e) {
+    return [&e](Project& p) {
+      _STKX9AUTODEVSET s{};
+      return static_cast<LONG>(p.Import(e, s));
+    };
+  };
+  // The image of the sample, written and read back through the records.
+  auto imageRoundTrip = [](Project& p) {
+    std::optional<AllocFailurePause> pause;
+    pause.emplace();  // the records are the caller's
+    DataSet d = Sample();
+    pause.reset();
+    _STKX9LABELSTRUCTURE* records = d.data.release();
+    BYTE* image = nullptr;
+    const LONG length = Access::Write(*p.c, d.count, records, image);
+    std::unique_ptr<BYTE[]> owned(image);
+    delete[] records;  // null once the writer took them
+    if (length < 0) return length;
+    const LONG count = Access::Read(*p.c, image, length, nullptr);
+    if (count < 0) return count;
+    pause.emplace();
+    DataSet back(count);
+    pause.reset();
+    return Access::Read(*p.c, image, length, back.data.get()) == count ? 0 : -1;
+  };
+  auto blockRoundTrip = [](Project& p) {
+    std::optional<AllocFailurePause> pause;
+    pause.emplace();  // the records are the caller's
+    DataSet d = Sample();
+    pause.reset();
+    C::CGVLDataList labels;
+    labels.AddTail(static_cast<_STKX9LABELSTRUCTUREGVLDATA*>(d[2].elements[1]));
+    LONG length = 0;
+    BYTE* block = nullptr;
+    const ULONG r = Access::Serialize(*p.c, labels, &length, &block);
+    std::unique_ptr<BYTE[]> owned(block);
+    if (r != KX9_OK) return static_cast<LONG>(r);
+    C::CGVLDataList back;
+    struct Owner {
+      C::CGVLDataList& l;
+      ~Owner() {
+        for (int i = 0; i < l.GetCount(); ++i) delete l.GetAtIndex(i);
+      }
+    } owner{back};
+    return static_cast<LONG>(Access::Deserialize(*p.c, block, length, back));
+  };
+  // Every variable of the sample a dynamic label: simple ones with and
+  // without a device, and a structured one whose members get theirs.
+  auto dynamicProject = [](Project& p) {
+    DataSet d = Sample();
+    for (LONG i = 0; i < d.count; ++i) {
+      if (d[i].dataType != KX9_DATATYPE_GVL) continue;
+      for (int e = 0; e < d[i].elements.GetSize(); ++e) {
+        auto* v = static_cast<_STKX9LABELSTRUCTUREGVLDATA*>(d[i].elements[e]);
+        v->exAccess = u"1";
+        if (e == 1) v->devices[0].device.Empty();
+      }
+    }
+    p.Fill(d);
+  };
+  auto dynamicLabels = [](Project& p) {
+    C::CDynamicLabelArray out;
+    const ULONG r = p.c->GetAllDynamicLabelData(out);
+    p.c->ReleaseDynamicLabelStruct();
+    return static_cast<LONG>(r);
+  };
+  const Operation operations[] = {
+      // A classic element is read and written field by field and the last
+      // field decides the result, so a failed allocation for an earlier
+      // field (a member device array, say) can end in 0.
+      {"export", standard, true, {KX9_ERR_ALLOC, KX9_OK}, KX9_OK, filled, Export},
+      {"export x", x, true, {KX9_ERR_ALLOC}, KX9_OK, filled, Export},
+      {"import", standard, true, {KX9_ERR_ALLOC, KX9_OK}, KX9_OK, nothing, import(envelope)},
+      // A row whose comment array cannot be made is written without comments.
+      {"import x", x, true, {KX9_ERR_ALLOC, KX9_OK}, KX9_OK, nothing, import(envelopeX)},
+      // The image converters catch everything and report -1.
+      {"image", standard, false, {-1}, 0, nothing, imageRoundTrip},
+      {"image x", x, false, {-1}, 0, nothing, imageRoundTrip},
+      // The serializer cannot report a failure (without its generic data
+      // buffer it writes none); the reader reports 1 only for that buffer.
+      {"system-label block",
+       standard,
+       true,
+       {KX9_ERR_ALLOC, KX9_OK},
+       KX9_OK,
+       [](Project& p) {
+         p.SetGenericData({9, 8});
+       },
+       blockRoundTrip},
+      {"dynamic labels", x, true, {KX9_ERR_ALLOC}, KX9_OK, dynamicProject, dynamicLabels},
+  };
+  for (const Operation& op : operations) RunWithEveryAllocationFailing(op);
+}
+
+}  // namespace
