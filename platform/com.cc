@@ -9,8 +9,6 @@ namespace {
 
 std::atomic<long> g_liveBstrs{0};
 std::atomic<long> g_liveTaskMem{0};
-// Calls left until the armed CoTaskMemAlloc failure; 0 when disarmed.
-std::atomic<long> g_taskMemFailCountdown{0};
 std::atomic<PlatformAllocHook> g_allocHook{nullptr};
 
 // Whether the test hook fails this allocation.
@@ -88,13 +86,6 @@ void SysFreeString(BSTR bstr) {
 }
 
 void* CoTaskMemAlloc(std::size_t cb) {
-  long left = g_taskMemFailCountdown.load(std::memory_order_relaxed);
-  while (left > 0) {
-    if (g_taskMemFailCountdown.compare_exchange_weak(left, left - 1, std::memory_order_relaxed)) {
-      if (left == 1) return nullptr;  // this is the armed call
-      break;
-    }
-  }
   if (HookFails(PlatformAllocKind::kTaskMem)) return nullptr;
   void* p = std::malloc(cb == 0 ? 1 : cb);  // a zero-size request still yields a block
   if (p != nullptr) g_liveTaskMem.fetch_add(1, std::memory_order_relaxed);
@@ -110,7 +101,5 @@ void CoTaskMemFree(void* pv) {
 long PlatformLiveBstrCount() { return g_liveBstrs.load(std::memory_order_relaxed); }
 
 long PlatformLiveTaskMemCount() { return g_liveTaskMem.load(std::memory_order_relaxed); }
-
-void PlatformFailTaskMemAllocAt(long n) { g_taskMemFailCountdown.store(n > 0 ? n : 0, std::memory_order_relaxed); }
 
 void PlatformSetAllocHook(PlatformAllocHook hook) { g_allocHook.store(hook, std::memory_order_relaxed); }

@@ -179,9 +179,6 @@ void CoTaskMemFree(void* pv);          // null is ignored
 // every path frees what it was handed.
 long PlatformLiveBstrCount();
 long PlatformLiveTaskMemCount();
-// Makes the next `n`-th CoTaskMemAlloc (1 = the next call) return null, for
-// tests of allocation failures; 0 disarms.
-void PlatformFailTaskMemAllocAt(long n);
 // Test hook for allocation failures: while one is set, every task-memory and
 // BSTR allocation asks it first and fails (returns null) when it answers
 // true. Null removes it.

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "tests/component/EnvelopeTestSupport.h"
+#include "tests/support/AllocFailure.h"
 
 namespace {
 
@@ -206,10 +207,11 @@ TEST(ExportTest, DatabaseFailuresGiveTheirCodesAndLeaveNothingBehind) {
 
 TEST(ExportTest, SubstituteAllocationFailureReportsOne) {
   Project empty;
-  PlatformFailTaskMemAllocAt(1);
   Bytes out;
-  EXPECT_EQ(empty.Export(out, Settings(0)), KX9_ERR_ALLOC);
-  PlatformFailTaskMemAllocAt(0);
+  {
+    AllocFailure fail(1, kAllocTaskMem);
+    EXPECT_EQ(empty.Export(out, Settings(0)), KX9_ERR_ALLOC);
+  }
   EXPECT_TRUE(out.empty());
 }
 

@@ -9,6 +9,7 @@
 
 #include "component/KX9ComFuncLabelStructure.h"
 #include "refdb/RefDatabase.h"
+#include "tests/support/AllocFailure.h"
 #include "tests/support/RefdbFixtures.h"
 
 namespace {
@@ -70,7 +71,6 @@ struct RowFixture : ::testing::Test {
     db.Faults().ResetCounts();
   }
   void TearDown() override {
-    PlatformFailTaskMemAllocAt(0);
     for (int i = 0; i < A::Kept(labels).GetSize(); ++i) delete A::Kept(labels)[i];  // the host's records
     EXPECT_EQ(PlatformLiveBstrCount(), bstrs) << "a BSTR leaked";
     EXPECT_EQ(PlatformLiveTaskMemCount(), blocks) << "a task-memory block leaked";
@@ -308,9 +308,11 @@ TEST_F(RowFixture, FailuresReportTheirCodes) {
     EXPECT_EQ(A::Get(labels, gvl, out.elements), c.expected) << c.op;
     EXPECT_EQ(out.elements.GetSize(), c.records) << c.op;
   }
-  PlatformFailTaskMemAllocAt(1);  // the first array-size buffer
   Datum none(VN_TYPE_GVL);
-  EXPECT_EQ(A::Get(labels, gvl, none.elements), KX9_ERR_ALLOC);
+  {
+    AllocFailure fail(1, kAllocTaskMem);  // the first array-size buffer
+    EXPECT_EQ(A::Get(labels, gvl, none.elements), KX9_ERR_ALLOC);
+  }
   ASSERT_EQ(A::Delete(labels, gvl), KX9_OK);
 
   Datum in(VN_TYPE_GVL);
@@ -337,11 +339,13 @@ TEST_F(RowFixture, FailuresReportTheirCodes) {
   Datum one(VN_TYPE_GVL);
   AddDevice(NewRec(one, "V", u"ST", 1), u"D", u"E");
   for (int nth : {2, 3}) {
-    PlatformFailTaskMemAllocAt(nth);
+    AllocFailure fail(nth, kAllocTaskMem);
     EXPECT_EQ(A::Create(labels, gvl, one.elements), KX9_ERR_ALLOC) << nth;
   }
-  PlatformFailTaskMemAllocAt(1);
-  EXPECT_EQ(A::Create(labels, gvl, one.elements), KX9_OK);
+  {
+    AllocFailure fail(1, kAllocTaskMem);
+    EXPECT_EQ(A::Create(labels, gvl, one.elements), KX9_OK);
+  }
   EXPECT_TRUE(fx::ReadRowsX(db, gvl).back().comments.empty());
 
   // Whole data: none, a type other than 14 or 18 after one created, a

@@ -69,7 +69,7 @@ TEST(Bstr, AllocSysStringCopiesTheText) {
   EXPECT_EQ(PlatformLiveBstrCount(), live);
 }
 
-TEST(TaskMem, CountsAndArmedFailure) {
+TEST(TaskMem, CountsEveryBlock) {
   const long live = PlatformLiveTaskMemCount();
   void* zero = CoTaskMemAlloc(0);
   ASSERT_NE(zero, nullptr);
@@ -78,47 +78,37 @@ TEST(TaskMem, CountsAndArmedFailure) {
   CoTaskMemFree(nullptr);
   EXPECT_EQ(PlatformLiveTaskMemCount(), live);
 
-  PlatformFailTaskMemAllocAt(3);
-  std::vector<void*> got;
-  for (int i = 0; i < 5; ++i) got.push_back(CoTaskMemAlloc(16));
-  EXPECT_NE(got[0], nullptr);
-  EXPECT_NE(got[1], nullptr);
-  EXPECT_EQ(got[2], nullptr);  // only the third call fails
-  EXPECT_NE(got[3], nullptr);
-  EXPECT_NE(got[4], nullptr);
-  EXPECT_EQ(PlatformLiveTaskMemCount(), live + 4);
-  for (void* p : got) CoTaskMemFree(p);
-
-  PlatformFailTaskMemAllocAt(1);
-  EXPECT_EQ(CoTaskMemAlloc(8), nullptr);
-  PlatformFailTaskMemAllocAt(2);
-  PlatformFailTaskMemAllocAt(0);  // disarmed
-  void* a = CoTaskMemAlloc(8);
-  void* b = CoTaskMemAlloc(8);
-  EXPECT_NE(a, nullptr);
-  EXPECT_NE(b, nullptr);
-  CoTaskMemFree(a);
-  CoTaskMemFree(b);
   EXPECT_EQ(PlatformLiveTaskMemCount(), live);
 }
 
-TEST(TaskMem, ArmedFailureHitsExactlyOneCallAcrossThreads) {
-  const long live = PlatformLiveTaskMemCount();
-  PlatformFailTaskMemAllocAt(500);
-  std::atomic<int> failures{0};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([&] {
-      for (int i = 0; i < 250; ++i) {
-        void* p = CoTaskMemAlloc(4);
-        if (p == nullptr) ++failures;
-        CoTaskMemFree(p);
-      }
-    });
-  }
-  for (auto& t : threads) t.join();
-  EXPECT_EQ(failures.load(), 1);
-  EXPECT_EQ(PlatformLiveTaskMemCount(), live);
+// The allocation hook is asked before every task-memory and BSTR allocation,
+// with its kind, and a "yes" fails exactly that allocation.
+TEST(AllocHook, AskedForEveryAllocationAndFailsWhatItRefuses) {
+  static std::vector<PlatformAllocKind> asked;
+  static int refuseAt = 0;
+  asked.clear();
+  refuseAt = 3;
+  PlatformSetAllocHook([](PlatformAllocKind kind) {
+    asked.push_back(kind);
+    return static_cast<int>(asked.size()) == refuseAt;
+  });
+  const long tasks = PlatformLiveTaskMemCount(), bstrs = PlatformLiveBstrCount();
+  void* a = CoTaskMemAlloc(8);
+  BSTR b = SysAllocString(u"x");
+  void* refused = CoTaskMemAlloc(8);
+  BSTR c = SysAllocStringLen(u"yz", 2);
+  BSTR d = SysAllocStringByteLen("q", 1);
+  PlatformSetAllocHook(nullptr);
+  void* e = CoTaskMemAlloc(8);  // no hook: not asked
+  EXPECT_EQ(refused, nullptr);
+  for (const void* p : std::vector<const void*>{a, b, c, d, e}) EXPECT_NE(p, nullptr);
+  using K = PlatformAllocKind;
+  EXPECT_EQ(asked, (std::vector<K>{K::kTaskMem, K::kBstr, K::kTaskMem, K::kBstr, K::kBstr}));
+  EXPECT_EQ(PlatformLiveTaskMemCount(), tasks + 2);
+  EXPECT_EQ(PlatformLiveBstrCount(), bstrs + 3);
+  CoTaskMemFree(a);
+  CoTaskMemFree(e);
+  for (BSTR s : {b, c, d}) SysFreeString(s);
 }
 
 }  // namespace

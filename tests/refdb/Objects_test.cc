@@ -2,6 +2,7 @@
 
 #include "refdb/RefDatabase.h"
 #include "tests/refdb/RefdbTestUtil.h"
+#include "tests/support/AllocFailure.h"
 
 namespace {
 
@@ -281,10 +282,11 @@ TEST_F(RefObjects, LabelServiceKeepsACopyOfItsBlock) {
   ASSERT_EQ(S_OK, s->GetBlockSize(&big, &d));
   EXPECT_EQ(0x80000001LL, big);
 
-  PlatformFailTaskMemAllocAt(1);
-  EXPECT_EQ(E_OUTOFMEMORY, s->GetBlock(&size, &data, &d));
-  EXPECT_EQ(refdb::kDetailOutOfMemory, d);
-  PlatformFailTaskMemAllocAt(0);
+  {
+    AllocFailure fail(1, kAllocTaskMem, true);
+    EXPECT_EQ(E_OUTOFMEMORY, s->GetBlock(&size, &data, &d));
+    EXPECT_EQ(refdb::kDetailOutOfMemory, d);
+  }
 
   ASSERT_EQ(S_OK, s->SetBlock(0, nullptr, &d));
   EXPECT_TRUE(m_db.ServiceBlock(m_project).empty());

@@ -2,6 +2,7 @@
 
 #include "refdb/RefDatabase.h"
 #include "tests/refdb/RefdbTestUtil.h"
+#include "tests/support/AllocFailure.h"
 
 namespace {
 
@@ -16,8 +17,8 @@ using MemberRow = stVNStructElementDataX;
 // Frees what the database put into a row, as the component's release does.
 void FreeRow(VarRow& r) {
   for (BSTR* b : {&r.name, &r.dataTypeName, &r.initData, &r.device, &r.deviceExtra, &r.remark, &r.structTypeName,
-                  &r.dynamicAttr1, &r.dynamicAttr2, &r.dynamicAttr4, &r.dynamicAttr5, &r.sysName,
-                  &r.sysProgramName, &r.sysSpareText, &r.sysLocalName})
+                  &r.dynamicAttr1, &r.dynamicAttr2, &r.dynamicAttr4, &r.dynamicAttr5, &r.sysName, &r.sysProgramName,
+                  &r.sysSpareText, &r.sysLocalName})
     SysFreeString(*b);
   for (LONG i = 0; i < r.comment.count; ++i) SysFreeString(r.comment.items[i].text);
   CoTaskMemFree(r.comment.items);
@@ -130,9 +131,9 @@ TEST_F(RefRows, ManyRowsDeletedPiecewiseKeepTheirOrder) {
 TEST_F(RefRows, VariableRowsKeepEveryField) {
   std::vector<LONG> ids = Add(2);
   // A record the test owns, with every field set and null kept apart from empty.
-  Bstr name(u"Speed"), type(u"Pos"), init(u"0"), dev(u"D100"), devX(u""), remark(u"rem"), stype(u"Pos"),
-      a1(u"a1"), a2(u"12"), a4(u"a4"), a5(u"x"), sys(u"SysName"), prog(u"Prog"), spare(u"spare"), local(u"loc"),
-      c0(u"comment 0"), c15(u"comment 15"), m0(u"D200"), m1(u""), x0(u"E0");
+  Bstr name(u"Speed"), type(u"Pos"), init(u"0"), dev(u"D100"), devX(u""), remark(u"rem"), stype(u"Pos"), a1(u"a1"),
+      a2(u"12"), a4(u"a4"), a5(u"x"), sys(u"SysName"), prog(u"Prog"), spare(u"spare"), local(u"loc"), c0(u"comment 0"),
+      c15(u"comment 15"), m0(u"D200"), m1(u""), x0(u"E0");
   stVNVariableCommentItem items[3] = {{9, c0}, {24, c15}, {30, nullptr}};
   BSTR members[2] = {m0, m1};
   BSTR extras[2] = {x0, nullptr};
@@ -291,9 +292,10 @@ TEST_F(RefRows, AllocationFailureInGetRowsHandsBackNothing) {
   ASSERT_EQ(S_OK, m_rows->SetRows(3, in, &d));
   for (long failAt = 1; failAt <= 9; ++failAt) {
     VarRow out[3] = {};
-    PlatformFailTaskMemAllocAt(failAt);
-    EXPECT_EQ(E_OUTOFMEMORY, m_rows->GetRows(3, ids.data(), out, &d)) << failAt;
-    PlatformFailTaskMemAllocAt(0);
+    {
+      AllocFailure fail(failAt, kAllocTaskMem, true);
+      EXPECT_EQ(E_OUTOFMEMORY, m_rows->GetRows(3, ids.data(), out, &d)) << failAt;
+    }
     EXPECT_EQ(refdb::kDetailOutOfMemory, d);
     for (const VarRow& o : out) {
       EXPECT_EQ(nullptr, o.name);
