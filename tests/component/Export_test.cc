@@ -37,6 +37,8 @@ TEST(ExportTest, ArgumentsAndStateAreCheckedInOrder) {
   C noWorkspace(nullptr);
   noWorkspace.Initialize(db.NewProject(u"P"));
   EXPECT_EQ(noWorkspace.GetAllData(&data, &size, settings), KX9_ERR_NO_WORKSPACE);
+  C neither(nullptr);  // the workspace is checked before the project ID
+  EXPECT_EQ(neither.GetAllData(nullptr, nullptr, settings), KX9_ERR_NO_WORKSPACE);
 
   C uninitialised(db.Workspace());
   EXPECT_EQ(uninitialised.GetAllData(&data, &size, settings), KX9_ERR_NOT_INIT);

@@ -98,6 +98,8 @@ TEST(ImportTest, RefusedCallsTouchNothing) {
   C noWorkspace(nullptr);
   noWorkspace.Initialize(p.id);
   EXPECT_EQ(noWorkspace.SetAllData(good.data(), 108, returned, static_cast<Series>(-1)), KX9_ERR_NO_WORKSPACE);
+  C neither(nullptr);  // the workspace is checked before the project ID
+  EXPECT_EQ(neither.SetAllData(nullptr, 0, returned, static_cast<Series>(-1)), KX9_ERR_NO_WORKSPACE);
   C uninitialised(p.db.Workspace());
   EXPECT_EQ(uninitialised.SetAllData(good.data(), 108, returned, static_cast<Series>(-1)), KX9_ERR_NOT_INIT);
   EXPECT_EQ(p.db.Faults().TotalCalls(), 0);
