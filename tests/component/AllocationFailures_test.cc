@@ -5,7 +5,9 @@
 // handling pass to the host), leave its outputs as promised and leak
 // nothing; the run that no longer reaches the armed allocation must succeed.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <new>
@@ -30,6 +32,8 @@ struct KX9TestAccess<AllocTag> {
     return o.DeserializeSystemLabelData(p, n, 0, l);
   }
   static C::CGVLDataArray& Collected(C& o) { return o.m_arrDeleteSystemLabel; }
+  static void WriteText(C& o, LONG n, _STKX9LABELSTRUCTURE* d, const CString& path) { o.WriteTextFile(n, d, path); }
+  static LONG ReadText(C& o, const CString& path, _STKX9LABELSTRUCTURE* d) { return o.ReadTextFile(path, d); }
 };
 
 namespace {
@@ -187,6 +191,23 @@ TEST(AllocationFailures, EveryOperationFailsCleanlyAtEveryAllocation) {
     }
     p.Fill(d);
   };
+  // The sample written as a text file and read back, both passes. Writing
+  // reports nothing, so a failed write shows as a file without data.
+  const std::string textPath = ::testing::TempDir() + "kx9_alloc_labels_" + std::to_string(::getpid()) + ".txt";
+  auto textFile = [&textPath](Project& p) {
+    const CString path(FromUtf8(textPath));
+    std::optional<AllocFailurePause> pause;
+    pause.emplace();  // the records are the caller's
+    std::remove(textPath.c_str());
+    DataSet d = Sample();
+    pause.reset();
+    Access::WriteText(*p.c, d.count, d.data.get(), path);
+    const LONG count = Access::ReadText(*p.c, path, nullptr);
+    pause.emplace();
+    DataSet back(count > 0 ? count : 1);
+    pause.reset();
+    return count > 0 ? Access::ReadText(*p.c, path, back.data.get()) : count;
+  };
   auto dynamicLabels = [](Project& p) {
     C::CDynamicLabelArray out;
     const ULONG r = p.c->GetAllDynamicLabelData(out);
@@ -217,8 +238,10 @@ TEST(AllocationFailures, EveryOperationFailsCleanlyAtEveryAllocation) {
        },
        blockRoundTrip},
       {"dynamic labels", x, true, {KX9_ERR_ALLOC}, KX9_OK, dynamicProject, dynamicLabels},
+      {"text file", standard, true, {0, 3}, 3, nothing, textFile},
   };
   for (const Operation& op : operations) RunWithEveryAllocationFailing(op);
+  std::remove(textPath.c_str());
 }
 
 }  // namespace
