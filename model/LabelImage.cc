@@ -3,6 +3,7 @@
 // "SYSLBL,<size>,<mode>,<digest>" and the serialized system-label block.
 // Hosts keep these images for years, so every byte is fixed: no header, no
 // terminator, no byte-order mark.
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -311,7 +312,7 @@ LONG CKX9ComFuncLabelStructure::ReadBinaryData(const BYTE* pImage, LONG lLength,
           }
         }
         char16_t head[kMarkerPrefix];
-        const std::size_t h = n < kMarkerPrefix ? n : kMarkerPrefix;
+        const std::size_t h = std::min(n, kMarkerPrefix);
         GetUtf16LE(s, h, head);
         kind = Classify(head, h);
       } else {

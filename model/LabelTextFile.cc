@@ -28,12 +28,11 @@ std::string FileName(const CString& strPath) {
 
 // Text mode output: every line feed byte is written as CR LF.
 void AppendTextMode(std::string& out, const std::string& bytes) {
-  std::size_t pos = 0;
-  while (pos < bytes.size()) {
+  for (std::size_t pos = 0;;) {
     const std::size_t lf = bytes.find('\n', pos);
     if (lf == std::string::npos) {
       out.append(bytes, pos, std::string::npos);
-      break;
+      return;
     }
     out.append(bytes, pos, lf - pos);
     out.append("\r\n");
@@ -44,8 +43,7 @@ void AppendTextMode(std::string& out, const std::string& bytes) {
 }  // namespace
 
 void CKX9ComFuncLabelStructure::WriteTextFile(LONG lCount, _STKX9LABELSTRUCTURE* pData, CString strPath) {
-  if (lCount < 1 || pData == nullptr) return;
-
+  // No data (a count below 1 or no array) converts to no line: no file.
   CStringArray arrLines;
   CGVLDataList lstSystemLabel;  // the file carries no system-label data
   if (ConvertStructDataToString(lCount, pData, arrLines, lstSystemLabel) <= 0) return;

@@ -8,6 +8,7 @@
 //                  projectID (32), localName (string)
 //   G              32-bit length of the generic data that follows
 //   generic data   G bytes of the project's system-label generic data
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -122,7 +123,7 @@ ULONG CKX9ComFuncLabelStructure::SerializeSystemLabelData(CGVLDataList& lstSyste
 // the list. Returns 0, or 1 when the generic data buffer cannot be allocated.
 ULONG CKX9ComFuncLabelStructure::DeserializeSystemLabelData(const BYTE* pBlock, LONG lLength, int nIgnored,
                                                             CGVLDataList& lstSystemLabel) {
-  const std::size_t nLength = (pBlock != nullptr && lLength > 0) ? static_cast<std::size_t>(lLength) : 0;
+  const std::size_t nLength = pBlock != nullptr ? static_cast<std::size_t>(std::max<LONG>(lLength, 0)) : 0;
   CArchiveReader ar(pBlock, nLength);
 
   // Every record takes bytes of the block, so a huge count ends at the
