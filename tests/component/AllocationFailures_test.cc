@@ -209,10 +209,14 @@ TEST(AllocationFailures, EveryOperationFailsCleanlyAtEveryAllocation) {
     return count > 0 ? Access::ReadText(*p.c, path, back.data.get()) : count;
   };
   auto dynamicLabels = [](Project& p) {
+    // The host releases the structures before the object goes, also when
+    // the walk failed by raising: the object itself never deletes them.
+    struct Release {
+      C& c;
+      ~Release() { c.ReleaseDynamicLabelStruct(); }
+    } release{*p.c};
     C::CDynamicLabelArray out;
-    const ULONG r = p.c->GetAllDynamicLabelData(out);
-    p.c->ReleaseDynamicLabelStruct();
-    return static_cast<LONG>(r);
+    return static_cast<LONG>(p.c->GetAllDynamicLabelData(out));
   };
   const Operation operations[] = {
       // A classic element is read and written field by field and the last
