@@ -109,10 +109,10 @@ TEST(ExportTest, MissingOrFailedServiceBlockBecomesTheSubstitute) {
     p.Fill(d);
     if (variant == 1) {
       p.db.SetServiceBlock(p.id, ServiceBlock(8, 1));
-      p.db.Faults().Set("LabelService.GetBlock", refdb::Fault{5, 0});  // positive status fails too
+      p.db.Faults().Set("LabelService.GetBlock", refdb::Fault{5, 0x4D2});  // positive status fails too
     } else if (variant == 2) {
       p.db.SetServiceBlock(p.id, ServiceBlock(8, 1));
-      p.db.Faults().Set("LabelService.GetBlock", refdb::Fault{-3, 0});
+      p.db.Faults().Set("LabelService.GetBlock", refdb::Fault{-3, 0x4D2});
     }
     const long taskMem = PlatformLiveTaskMemCount();
     Bytes out;
@@ -161,7 +161,7 @@ TEST(ExportTest, XSeriesChecksTheReportedBlockSize) {
   d[0].dataType = KX9_DATATYPE_GVL;
   d[0].name = u"G";
   failing.Fill(d);
-  failing.db.Faults().Set("LabelService.GetBlockSize", refdb::Fault{-1, 0});
+  failing.db.Faults().Set("LabelService.GetBlockSize", refdb::Fault{-1, 0x4D2});
   Bytes out;
   EXPECT_EQ(failing.Export(out, Settings(0)), KX9_ERR_ALLOC);
   EXPECT_TRUE(out.empty());
@@ -174,13 +174,13 @@ TEST(ExportTest, DatabaseFailuresGiveTheirCodesAndLeaveNothingBehind) {
     ULONG expected;
   };
   const Case cases[] = {
-      {"Workspace.GetChildIDByType", {3, 0, 1, 1}, KX9_ERR_DB},  // the SDT parent, counting pass
-      {"Workspace.GetChildIDByType", {3, 0, 2, 1}, KX9_ERR_DB},  // the GVL parent, counting pass
-      {"Workspace.GetChildIDList", {4, 0, 1, 1}, KX9_ERR_DB},    // passed up from the collection list
-      {"Workspace.GetObjectName", {-1, 0, 1, 1}, KX9_ERR_DB},    // a collection's name, filling pass
-      {"Workspace.GetServiceObject", {-2, 77, 1, 1}, 77},        // the database's detail
-      {"Workspace.GetServiceObject", {-2, 0, 1, 1}, KX9_OK},     // a detail of 0 reads as success
-      {"Workspace.GetServiceObject", {2, 0, 1, 1}, KX9_OK},      // positive: not a failure
+      {"Workspace.GetChildIDByType", {3, 0x4D2, 1, 1}, KX9_ERR_DB},  // the SDT parent, counting pass
+      {"Workspace.GetChildIDByType", {3, 0x4D2, 2, 1}, KX9_ERR_DB},  // the GVL parent, counting pass
+      {"Workspace.GetChildIDList", {4, 0x4D2, 1, 1}, KX9_ERR_DB},    // passed up from the collection list
+      {"Workspace.GetObjectName", {-1, 0x4D2, 1, 1}, KX9_ERR_DB},    // a collection's name, filling pass
+      {"Workspace.GetServiceObject", {-2, 77, 1, 1}, 77},            // the database's detail
+      {"Workspace.GetServiceObject", {-2, 0, 1, 1}, KX9_OK},         // a detail of 0 reads as success
+      {"Workspace.GetServiceObject", {2, 0, 1, 1}, KX9_OK},          // positive: not a failure
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(std::string(k.op) + " nth " + std::to_string(k.fault.nth));

@@ -122,20 +122,20 @@ TEST_F(CollectFixture, CollectsEveryListInOrderAndAppendsOnEachCall) {
 TEST_F(CollectFixture, FailuresStopTheWalkAndKeepWhatWasCollected) {
   const STOBJECTID g1 = fx::AddClassicGVL(db, project, u"G1"), g2 = fx::AddClassicGVL(db, project, u"G2");
   Variable(g1, u"a", 3), Variable(g2, u"b", 3), Variable(fx::AddClassicGVL(db, project, u"G3"), u"c", 3);
-  db.Faults().Set("Workspace.GetChildIDByType", refdb::Fault{-1, 0, 1, 1});
+  db.Faults().Set("Workspace.GetChildIDByType", refdb::Fault{-1, 0x4D2, 1, 1});
   EXPECT_EQ(labels.GetAllSystemLabelData(), KX9_ERR_DB);
-  db.Faults().Set("Workspace.GetChildIDList", refdb::Fault{-1, 0, 1, 1});
+  db.Faults().Set("Workspace.GetChildIDList", refdb::Fault{-1, 0x4D2, 1, 1});
   EXPECT_EQ(labels.GetAllSystemLabelData(), KX9_ERR_DB);
   EXPECT_TRUE(Collected().empty());
 
   // The second list's type cannot be read: the walk stops before the third.
-  db.Faults().Set("Workspace.GetObjectType", refdb::Fault{-1, 0, 2, 1});
+  db.Faults().Set("Workspace.GetObjectType", refdb::Fault{-1, 0x4D2, 2, 1});
   EXPECT_EQ(labels.GetAllSystemLabelData(), KX9_ERR_DB);
   EXPECT_EQ(Collected(), std::vector<std::u16string>{u"a"});
 
-  db.Faults().Set("Workspace.GetChildIDByType", refdb::Fault{-1, 0, 1, 1});  // no variable collection
+  db.Faults().Set("Workspace.GetChildIDByType", refdb::Fault{-1, 0x4D2, 1, 1});  // no variable collection
   EXPECT_EQ(A::ListLabels(labels, g2), KX9_ERR_DB);
-  db.Faults().Set("Workspace.GetDataObject", refdb::Fault{-1, 0, 1, 1});  // an unreadable variable is skipped
+  db.Faults().Set("Workspace.GetDataObject", refdb::Fault{-1, 0x4D2, 1, 1});  // an unreadable variable is skipped
   EXPECT_EQ(A::ListLabels(labels, g2), KX9_OK);
   EXPECT_EQ(Collected(), std::vector<std::u16string>{u"a"});
 }

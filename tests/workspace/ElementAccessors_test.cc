@@ -79,10 +79,10 @@ TEST_F(AccessorFixture, PlainFieldsReadWriteAndKeepTextOnFailure) {
   EXPECT_EQ(A::SetInit(labels, el, u"\u00e9\u4e2d"), KX9_OK);
   EXPECT_EQ(A::GetInit(labels, el, text), KX9_OK);
   EXPECT_EQ(text, u"\u00e9\u4e2d");
-  db.Faults().Set("GlobalVariable.GetInitData", refdb::Fault{-1, 0, 1, 1});
+  db.Faults().Set("GlobalVariable.GetInitData", refdb::Fault{-1, 0x4D2, 1, 1});
   EXPECT_EQ(A::GetInit(labels, el, text = u"kept"), KX9_ERR_DB);
   EXPECT_EQ(text, u"kept");
-  db.Faults().Set("GlobalVariable.SetInitData", refdb::Fault{5, 0, 1, 1});  // positive counts too
+  db.Faults().Set("GlobalVariable.SetInitData", refdb::Fault{5, 0x4D2, 1, 1});  // positive counts too
   EXPECT_EQ(A::SetInit(labels, el, u"x"), KX9_ERR_DB);
 
   // Only comment 0 reaches the database; other indexes make no call.
@@ -122,13 +122,13 @@ TEST_F(AccessorFixture, TypeCodesAndStructureDefinition) {
   EXPECT_EQ(structId, expected);
 
   // A failed name write leaves the code; a failed definition write stops it.
-  db.Faults().Set("GlobalVariable.SetTypeString", refdb::Fault{-1, 0, 1, 1});
+  db.Faults().Set("GlobalVariable.SetTypeString", refdb::Fault{-1, 0x4D2, 1, 1});
   EXPECT_EQ(A::SetType(labels, el, u"BOOL"), KX9_ERR_DB);
   EXPECT_EQ(Code(), 9);
   db.Faults().ResetCounts();
-  db.Faults().Set("VariableDataType.SetTypeCode", refdb::Fault{-1, 0, 1, 1});
+  db.Faults().Set("VariableDataType.SetTypeCode", refdb::Fault{-1, 0x4D2, 1, 1});
   EXPECT_EQ(A::Define(labels, el, u"Motor"), KX9_ERR_DB);
-  db.Faults().Set("VariableDataType.SetTypeName", refdb::Fault{-1, 0, 1, 1});
+  db.Faults().Set("VariableDataType.SetTypeName", refdb::Fault{-1, 0x4D2, 1, 1});
   EXPECT_EQ(A::Define(labels, el, u"Motor"), KX9_ERR_DB);
   EXPECT_EQ(db.Faults().Calls("VariableDataType.SetTypeName"), 1);
   EXPECT_EQ(db.Faults().Calls("VariableDataType.SetStructDefineID"), 0);
@@ -137,9 +137,9 @@ TEST_F(AccessorFixture, TypeCodesAndStructureDefinition) {
 TEST_F(AccessorFixture, DevicesOfSimpleAndStructuredVariables) {
   Dev dev{u"D100", u"X"}, other{u"D1", u"Y"}, got{u"old", u"old"};
   EXPECT_EQ(A::SetDevice(labels, el, dev), KX9_OK);
-  db.Faults().Set("GlobalVariable.SetAllocatedDevice", refdb::Fault{-1, 0, 1, 1});
+  db.Faults().Set("GlobalVariable.SetAllocatedDevice", refdb::Fault{-1, 0x4D2, 1, 1});
   EXPECT_EQ(A::SetDevice(labels, el, other), KX9_OK);  // statuses are ignored
-  db.Faults().Set("GlobalVariable.GetAllocatedDevice", refdb::Fault{-1, 0, 1, 1});
+  db.Faults().Set("GlobalVariable.GetAllocatedDevice", refdb::Fault{-1, 0x4D2, 1, 1});
   EXPECT_EQ(A::GetDevice(labels, el, got), KX9_OK);
   EXPECT_EQ(got.device, u"old");
   EXPECT_EQ(got.deviceExtra, u"Y");
@@ -157,11 +157,11 @@ TEST_F(AccessorFixture, DevicesOfSimpleAndStructuredVariables) {
   for (int i = 0; i < 3; ++i)
     EXPECT_TRUE(devices[i + 1].device == three[i].device && devices[i + 1].deviceExtra == three[i].deviceExtra) << i;
   for (int nth : {1, 2}) {  // the count, then the texts
-    db.Faults().Set("StructVariable.GetMemberDevices", refdb::Fault{-1, 0, nth, 1});
+    db.Faults().Set("StructVariable.GetMemberDevices", refdb::Fault{-1, 0x4D2, nth, 1});
     EXPECT_EQ(A::GetMembers(labels, el, devices), KX9_ERR_DB);
   }
   EXPECT_EQ(devices.GetSize(), 4);
-  db.Faults().Set("StructVariable.SetMemberDevices", refdb::Fault{-1, 0, 1, 1});
+  db.Faults().Set("StructVariable.SetMemberDevices", refdb::Fault{-1, 0x4D2, 1, 1});
   EXPECT_EQ(A::SetMembers(labels, el, three), KX9_ERR_DB);
 }
 
@@ -170,7 +170,7 @@ TEST_F(AccessorFixture, SystemLabelPartReportsOnlyTheLocalName) {
   _STKX9SYSTEMLABELDATA& s = in.systemLabel;
   s.ID = 1, s.CPUID = 2, s.attribute = 3, s.status = 4, s.projectID = 5, s.listID = 6, s.dataType = 7;
   s.dataSize = 8, s.name = u"n", s.programName = u"p", s.localName = u"l", s.comment = u"c";
-  db.Faults().Set("SystemLabel.SetName", refdb::Fault{-1, 0, 1, 1});
+  db.Faults().Set("SystemLabel.SetName", refdb::Fault{-1, 0x4D2, 1, 1});
   EXPECT_EQ(A::SetSys(labels, el, &in), KX9_OK);
   EXPECT_EQ(db.Faults().Calls("SystemLabel.SetComment") + db.Faults().Calls("SystemLabel.SetRemark"), 0);
 
@@ -178,15 +178,15 @@ TEST_F(AccessorFixture, SystemLabelPartReportsOnlyTheLocalName) {
   EXPECT_EQ(A::GetSys(labels, el, &out), KX9_OK);
   EXPECT_EQ(out.systemLabel.status, 0);
   labels.SetMode(C::KX9LabelModeNormal);
-  db.Faults().Set("SystemLabel.GetStatus", refdb::Fault{-1, 0, 1, 1});
+  db.Faults().Set("SystemLabel.GetStatus", refdb::Fault{-1, 0x4D2, 1, 1});
   EXPECT_EQ(A::GetSys(labels, el, &out), KX9_OK);
   const _STKX9SYSTEMLABELDATA& o = out.systemLabel;
   EXPECT_EQ(std::vector<LONG>({o.ID, o.CPUID, o.attribute, o.status, o.projectID, o.listID, o.dataType, o.dataSize}),
             std::vector<LONG>({1, 2, 3, 0, 5, 6, 7, 8}));  // the status read failed
   EXPECT_TRUE(o.name.IsEmpty() && o.programName == u"p" && o.localName == u"l" && o.comment.IsEmpty());
-  db.Faults().Set("SystemLabel.GetLocalName", refdb::Fault{-1, 0, 1, 1});
+  db.Faults().Set("SystemLabel.GetLocalName", refdb::Fault{-1, 0x4D2, 1, 1});
   EXPECT_EQ(A::GetSys(labels, el, &out), KX9_ERR_DB);
-  db.Faults().Set("SystemLabel.SetLocalName", refdb::Fault{-1, 0, 1, 1});
+  db.Faults().Set("SystemLabel.SetLocalName", refdb::Fault{-1, 0x4D2, 1, 1});
   EXPECT_EQ(A::SetSys(labels, el, &in), KX9_ERR_DB);
 
   db.Faults().ResetCounts();

@@ -129,7 +129,9 @@ TEST_F(ElemOpsFixture, TheLastFieldDecidesAndMissingObjectsHaveTheirOwnCodes) {
   _STKX9LABELSTRUCTUREBASEDATA* p = reinterpret_cast<_STKX9LABELSTRUCTUREBASEDATA*>(&bstrsAtStart);
   GVL rec;
   SDT member;
-  const auto failNext = [&](const char* op) { db.Faults().Set(op, refdb::Fault{-1, 0, 1, 1}); };
+  const auto failNext = [&](const char* op) {
+    db.Faults().Set(op, refdb::Fault{-1, 0x4D2, 1, 1});
+  };  // a detail no code equals
   failNext("Workspace.GetDataObject");
   EXPECT_EQ(A::GetGVL(labels, v0, &p), KX9_ERR_NO_ELEMENT);
   EXPECT_EQ(p, nullptr);
@@ -170,7 +172,7 @@ TEST_F(ElemOpsFixture, TheLastFieldDecidesAndMissingObjectsHaveTheirOwnCodes) {
 
   // In a walk a failing element is destroyed and stops it; earlier ones stay.
   Elements got(KX9_DATATYPE_GVL), typed(KX9_DATATYPE_GVL), none(KX9_DATATYPE_GVL);
-  db.Faults().Set("Variable.GetExAccess", refdb::Fault{-1, 0, 2, 1});
+  db.Faults().Set("Variable.GetExAccess", refdb::Fault{-1, 0x4D2, 2, 1});
   EXPECT_EQ(A::Get(labels, gvl, got.arr), KX9_ERR_DB);
   EXPECT_EQ(got.arr.GetSize(), 1);
   const STOBJECTID vars = ChildOf(gvl, VN_TYPE_VARIABLE_COLLECTION);
@@ -197,7 +199,7 @@ TEST_F(ElemOpsFixture, DeletionCollectsSystemLabelsAndStopsAtAFailure) {
   const STOBJECTID vars = ChildOf(gvl, VN_TYPE_VARIABLE_COLLECTION);
   labels.SetMode(C::KX9LabelModeWithoutSystemLabel);
 
-  db.Faults().Set("Workspace.DeleteDataObject", refdb::Fault{-1, 0, 3, 1});
+  db.Faults().Set("Workspace.DeleteDataObject", refdb::Fault{-1, 0x4D2, 3, 1});
   EXPECT_EQ(A::Delete(labels, gvl), KX9_ERR_DB);
   LONG n = 0, d = 0;
   ASSERT_TRUE(db.Exists(vars));
