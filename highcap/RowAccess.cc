@@ -11,6 +11,7 @@
 
 #include "component/KX9ComFuncLabelStructure.h"
 #include "highcap/RowTableHelpers.h"
+#include "syslabel/KX9SystemLabelStatus.h"
 
 namespace {
 
@@ -87,24 +88,6 @@ BSTR* NewBstrArray(LONG lCount) {
   BSTR* p = static_cast<BSTR*>(CoTaskMemAlloc(cb));
   if (p != nullptr) std::memset(p, 0, cb);
   return p;
-}
-
-// Status values of the system labels that survive the deletion of their list.
-bool IsKeptSystemLabelStatus(LONG lStatus) {
-  switch (lStatus) {
-    case 2:
-    case 3:
-    case 5:
-    case 6:
-    case 8:
-    case 10:
-    case 11:
-    case 13:
-    case 14:
-      return true;
-    default:
-      return false;
-  }
 }
 
 }  // namespace
@@ -506,7 +489,7 @@ ULONG CKX9ComFuncLabelStructure::_getSystemLabelDataX(STOBJECTID stGVLID) {
 
   for (int i = 0; i < arrRead.GetSize(); ++i) {
     auto* pRecord = static_cast<_STKX9LABELSTRUCTUREGVLDATA*>(arrRead.GetAt(i));
-    if (pRecord != nullptr && IsKeptSystemLabelStatus(pRecord->systemLabel.status)) {
+    if (pRecord != nullptr && KX9IsCollectedSystemLabelStatus(pRecord->systemLabel.status)) {
       m_arrDeleteSystemLabel.Add(pRecord);
       arrRead.SetAt(i, nullptr);
     }

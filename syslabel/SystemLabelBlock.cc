@@ -15,27 +15,9 @@
 #include <new>
 
 #include "component/KX9ComFuncLabelStructure.h"
+#include "syslabel/KX9SystemLabelStatus.h"
 
 namespace {
-
-// Statuses of system labels that the host must learn about when their
-// variables are read for deletion or collection.
-bool IsCollectedStatus(LONG lStatus) {
-  switch (lStatus) {
-    case 2:
-    case 3:
-    case 5:
-    case 6:
-    case 8:
-    case 10:
-    case 11:
-    case 13:
-    case 14:
-      return true;
-    default:
-      return false;
-  }
-}
 
 void WriteSystemLabel(CArchiveWriter& ar, const _STKX9SYSTEMLABELDATA& st) {
   ar.WriteString(st.name);
@@ -86,8 +68,8 @@ class CValueRestorer {
 // to tail, followed by the project's system-label generic data. *ppBlock
 // receives a new[] block of *pLength bytes that the caller frees with
 // delete[]. When the generic data cannot be read, the block carries a
-// generic length of 0 and no generic bytes. Returns 0 (4 for a missing
-// output); running out of memory raises std::bad_alloc.
+// generic length of 0 and no generic bytes. Returns 0; running out of
+// memory raises std::bad_alloc.
 ULONG CKX9ComFuncLabelStructure::SerializeSystemLabelData(CGVLDataList& lstSystemLabel, LONG* pLength, BYTE** ppBlock) {
   CArchiveWriter ar;
   ar.WriteCount(static_cast<DWORD>(lstSystemLabel.GetCount()));
@@ -201,7 +183,7 @@ ULONG CKX9ComFuncLabelStructure::_getSystemLabelInf(STOBJECTID stElementID) {
   }
   std::unique_ptr<_STKX9LABELSTRUCTUREGVLDATA> pRecord(static_cast<_STKX9LABELSTRUCTUREGVLDATA*>(pRaw));
   if (ulResult != KX9_OK) return ulResult;
-  if (pRecord != nullptr && IsCollectedStatus(pRecord->systemLabel.status)) {
+  if (pRecord != nullptr && KX9IsCollectedSystemLabelStatus(pRecord->systemLabel.status)) {
     m_arrDeleteSystemLabel.Add(pRecord.get());
     pRecord.release();
   }

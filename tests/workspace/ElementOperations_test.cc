@@ -239,6 +239,13 @@ TEST_F(ElemOpsFixture, HighCapacitySeriesHandsOverToRows) {
 
 // The workspace is checked once, at the public entries. The helpers give
 // their own results for inputs they refuse before the database is needed.
+// Creates one datum of `type` without elements.
+ULONG CreateOfType(C& o, LONG type) {
+  _STKX9LABELSTRUCTURE d;
+  d.dataType = type;
+  return A::CreateAll(o, 1, &d);
+}
+
 TEST(ElemOpsWithoutWorkspace, RefusalsBeforeTheDatabaseKeepTheirResults) {
   struct Case {
     const char* what;
@@ -255,20 +262,8 @@ TEST(ElemOpsWithoutWorkspace, RefusalsBeforeTheDatabaseKeepTheirResults) {
        KX9_ERR_ARG},
       {"delete a null datum", C::KX9LabelCPUSeriesStandard, [](C& o) { return A::Delete(o, STOBJECTID::Null()); },
        KX9_ERR_ARG},
-      {"create a datum of type 5", C::KX9LabelCPUSeriesStandard,
-       [](C& o) {
-         _STKX9LABELSTRUCTURE d;
-         d.dataType = 5;
-         return A::CreateAll(o, 1, &d);
-       },
-       KX9_ERR_TYPE},
-      {"create rows of type 16", C::KX9LabelCPUSeriesX,
-       [](C& o) {
-         _STKX9LABELSTRUCTURE d;
-         d.dataType = 16;
-         return A::CreateAll(o, 1, &d);
-       },
-       KX9_ERR_TYPE},
+      {"create a datum of type 5", C::KX9LabelCPUSeriesStandard, [](C& o) { return CreateOfType(o, 5); }, KX9_ERR_TYPE},
+      {"create rows of type 16", C::KX9LabelCPUSeriesX, [](C& o) { return CreateOfType(o, 16); }, KX9_ERR_TYPE},
   };
   for (const Case& c : cases) {
     C orphan(nullptr);
