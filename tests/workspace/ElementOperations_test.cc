@@ -1,10 +1,13 @@
 // Element operations of the classic path, against the reference database.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "component/KX9ComFuncLabelStructure.h"
+#include "tests/support/AllocFailure.h"
 #include "tests/support/RefdbFixtures.h"
 
 namespace {
@@ -124,95 +127,115 @@ TEST_F(ElemOpsFixture, VariablesAndMembersRoundTripThroughTheDatabase) {
   EXPECT_TRUE(holder->systemLabel.status == 0 && holder->name == u"a");
 }
 
-TEST_F(ElemOpsFixture, TheLastFieldDecidesAndMissingObjectsHaveTheirOwnCodes) {
+// Every failure row of the element operations: which database call fails
+// (with a detail no code equals), or which allocation or interface is
+// missing; the result; what the caller holds afterwards. The GVL holds v0
+// and v1; a record read is handed over in `p` even when a field failed.
+TEST_F(ElemOpsFixture, FailureRows) {
   const STOBJECTID v0 = Variable(u"v0", 0), v1 = Variable(u"v1", 0);
-  _STKX9LABELSTRUCTUREBASEDATA* p = reinterpret_cast<_STKX9LABELSTRUCTUREBASEDATA*>(&bstrsAtStart);
-  GVL rec;
-  SDT member;
-  const auto failNext = [&](const char* op) {
-    db.Faults().Set(op, refdb::Fault{-1, 0x4D2, 1, 1});
-  };  // a detail no code equals
-  failNext("Workspace.GetDataObject");
-  EXPECT_EQ(A::GetGVL(labels, v0, &p), KX9_ERR_NO_ELEMENT);
-  EXPECT_EQ(p, nullptr);
-  failNext("Workspace.GetDataObject");
-  EXPECT_EQ(A::GetSDT(labels, v0, &p), KX9_ERR_DB);
-  EXPECT_EQ(p, nullptr);
-  failNext("Workspace.GetDataObject");
-  EXPECT_EQ(A::SetGVL(labels, v0, &rec), KX9_ERR_DB);
-  failNext("Workspace.GetDataObject");
-  EXPECT_EQ(A::SetSDT(labels, v0, &member), KX9_ERR_DB);
-
-  // An earlier failed field is lost when a later one succeeds.
-  failNext("GlobalVariable.GetRemark");
-  EXPECT_EQ(A::GetGVL(labels, v0, &p), KX9_OK);
-  delete static_cast<GVL*>(p);
-  failNext("Variable.GetExAccess");
-  EXPECT_EQ(A::GetGVL(labels, v0, &p), KX9_ERR_DB);
-  ASSERT_NE(p, nullptr);  // handed over anyway
-  EXPECT_EQ(p->name, u"v0");
-  delete static_cast<GVL*>(p);
-  failNext("Variable.GetLineNo");  // stops name and comments
-  EXPECT_EQ(A::GetSDT(labels, v0, &p), KX9_OK);
-  EXPECT_TRUE(p->name.IsEmpty());
-  delete static_cast<SDT*>(p);
-  rec.systemLabel.status = 3;
-  failNext("SystemLabel.SetName");
-  EXPECT_EQ(A::SetGVL(labels, v0, &rec), KX9_OK);
-  failNext("Variable.SetExAccess");
-  EXPECT_EQ(A::SetGVL(labels, v0, &rec), KX9_ERR_DB);
-  failNext("Variable.SetLineNo");
-  EXPECT_EQ(A::SetSDT(labels, v1, &member), KX9_OK);
-
-  // Without the variable interface a read keeps no device.
-  db.WithholdInterface(v1, IVNDataABS_GlobalVariable::iid);
-  EXPECT_EQ(A::GetGVL(labels, v1, &p), KX9_OK);
-  EXPECT_TRUE(static_cast<GVL*>(p)->devices.IsEmpty() && p->name == u"v1");
-  delete static_cast<GVL*>(p);
-
-  // In a walk a failing element is destroyed and stops it; earlier ones stay.
-  Elements got(KX9_DATATYPE_GVL), typed(KX9_DATATYPE_GVL), none(KX9_DATATYPE_GVL);
-  db.Faults().Set("Variable.GetExAccess", refdb::Fault{-1, 0x4D2, 2, 1});
-  EXPECT_EQ(A::Get(labels, gvl, got.arr), KX9_ERR_DB);
-  EXPECT_EQ(got.arr.GetSize(), 1);
   const STOBJECTID vars = ChildOf(gvl, VN_TYPE_VARIABLE_COLLECTION);
+  _STKX9LABELSTRUCTUREBASEDATA* const unset = reinterpret_cast<_STKX9LABELSTRUCTUREBASEDATA*>(&bstrsAtStart);
+  _STKX9LABELSTRUCTUREBASEDATA* p = unset;
+  GVL rec;
+  rec.systemLabel.status = 3;
+  SDT member;
+  std::unique_ptr<Elements> got;
+  const auto getGVL = [&] { return A::GetGVL(labels, v0, &p); };
+  LONG kind = KX9_DATATYPE_GVL;  // of the record in p
+  const auto getSDT = [&] { return A::GetSDT(labels, v0, (kind = KX9_DATATYPE_SDT, &p)); };
+  const auto setGVL = [&] { return A::SetGVL(labels, v0, &rec); };
+  const auto setSDT = [&] { return A::SetSDT(labels, v1, &member); };
+  const auto walk = [&] { return A::Get(labels, gvl, (got = std::make_unique<Elements>(KX9_DATATYPE_GVL))->arr); };
+  const auto none = [&] { return p == nullptr; };
+  const auto any = [&] { return true; };
+  const auto read = [&](const char16_t* name) { return [&p, name] { return p != nullptr && p->name == name; }; };
+  const auto walked = [&](int n) { return [&got, n] { return got->arr.GetSize() == n; }; };
+  const struct {
+    const char* what;
+    const char* op;  // the failing call, or null
+    int nth;
+    unsigned allocKinds;  // else the nth allocation of these kinds fails
+    const IID* withheld;  // else v1 does not answer for this interface
+    std::function<ULONG()> call;
+    ULONG expected;
+    std::function<bool()> left;
+  } rows[] = {
+      {"variable: no object", "Workspace.GetDataObject", 1, 0, nullptr, getGVL, KX9_ERR_NO_ELEMENT, none},
+      {"variable: no record", nullptr, 1, kAllocNew, nullptr, getGVL, KX9_ERR_ALLOC, none},
+      {"member: no object", "Workspace.GetDataObject", 1, 0, nullptr, getSDT, KX9_ERR_DB, none},
+      {"member: no record", nullptr, 1, kAllocNew, nullptr, getSDT, KX9_ERR_ALLOC, none},
+      {"variable write: no object", "Workspace.GetDataObject", 1, 0, nullptr, setGVL, KX9_ERR_DB, any},
+      {"member write: no object", "Workspace.GetDataObject", 1, 0, nullptr, setSDT, KX9_ERR_DB, any},
+      // The last field decides: an earlier failed field is lost.
+      {"variable: an earlier field", "GlobalVariable.GetRemark", 1, 0, nullptr, getGVL, KX9_OK, read(u"v0")},
+      {"variable: the last field", "Variable.GetExAccess", 1, 0, nullptr, getGVL, KX9_ERR_DB, read(u"v0")},
+      {"member: the line stops name and comments", "Variable.GetLineNo", 1, 0, nullptr, getSDT, KX9_OK, read(u"")},
+      {"variable write: an earlier field", "SystemLabel.SetName", 1, 0, nullptr, setGVL, KX9_OK, any},
+      {"variable write: the last field", "Variable.SetExAccess", 1, 0, nullptr, setGVL, KX9_ERR_DB, any},
+      {"member write: the line", "Variable.SetLineNo", 1, 0, nullptr, setSDT, KX9_OK, any},
+      {"variable without its variable interface keeps no device", nullptr, 1, 0, &IVNDataABS_GlobalVariable::iid,
+       [&] { return A::GetGVL(labels, v1, &p); }, KX9_OK,
+       [&] { return p != nullptr && p->name == u"v1" && static_cast<GVL*>(p)->devices.IsEmpty(); }},
+      // In a walk a failing element is destroyed and stops it; earlier ones stay.
+      {"walk: the second element", "Variable.GetExAccess", 2, 0, nullptr, walk, KX9_ERR_DB, walked(1)},
+      {"walk: the datum's type", "Workspace.GetObjectType", 1, 0, nullptr, walk, KX9_ERR_DB, walked(0)},
+      {"walk: the element collection", "Workspace.GetChildIDByType", 1, 0, nullptr, walk, KX9_ERR_DB, walked(0)},
+      {"walk: the ID list", "Workspace.GetChildIDList", 1, 0, nullptr, walk, KX9_ERR_DB, walked(0)},
+      {"create: the element", "Workspace.CreateElementObject", 1, 0, nullptr,
+       [&] { return A::Create(labels, gvl, KX9_DATATYPE_GVL, &rec); }, KX9_ERR_DB, any},
+      // Deletion stops at a failure and leaves the collection.
+      {"delete: an element", "Workspace.DeleteDataObject", 2, 0, nullptr, [&] { return A::Delete(labels, gvl); },
+       KX9_ERR_DB, [&] { return db.Children(vars).size() == 1u; }},
+      {"delete: the collection", "Workspace.DeleteDataObject", 2, 0, nullptr, [&] { return A::Delete(labels, gvl); },
+       KX9_ERR_DB, [&] { return db.Exists(vars) && db.Children(vars).empty(); }},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    db.Faults().ClearAll();
+    if (row.op != nullptr) db.Faults().Set(row.op, refdb::Fault{-1, 0x4D2, row.nth, 1});
+    if (row.withheld != nullptr) db.WithholdInterface(v1, *row.withheld);
+    p = unset;
+    {
+      std::optional<AllocFailure> fail;
+      if (row.allocKinds != 0) fail.emplace(row.nth, row.allocKinds);
+      EXPECT_EQ(row.call(), row.expected);
+    }
+    EXPECT_TRUE(row.left());
+    if (p != unset) KX9DeleteElement(kind, p);
+    kind = KX9_DATATYPE_GVL;
+    got.reset();
+  }
+
+  // An object of another type among the elements: 3, the earlier ones stay.
+  const STOBJECTID other = fx::AddClassicGVL(db, project, u"O");
+  fx::AddClassicVariable(db, other, {});
   STOBJECTID odd{};
   LONG d = 0;
-  ASSERT_EQ(db.Workspace()->CreateDataObject(vars, nullptr, 21, 0, &odd, &d), S_OK);
-  EXPECT_EQ(A::Get(labels, gvl, typed.arr), KX9_ERR_TYPE);
-  EXPECT_EQ(typed.arr.GetSize(), 2);
-
+  ASSERT_EQ(db.Workspace()->CreateDataObject(ChildOf(other, VN_TYPE_VARIABLE_COLLECTION), nullptr, 21, 0, &odd, &d), S_OK);
+  Elements typed(KX9_DATATYPE_GVL), empty(KX9_DATATYPE_GVL);
+  EXPECT_EQ(A::Get(labels, other, typed.arr), KX9_ERR_TYPE);
+  EXPECT_EQ(typed.arr.GetSize(), 1);
   // An empty element collection is no elements; no element collection is 2.
-  const STOBJECTID empty = fx::AddClassicGVL(db, project, u"E");
-  EXPECT_EQ(A::Get(labels, empty, none.arr), KX9_OK);
-  EXPECT_EQ(none.arr.GetSize(), 0);
-  ASSERT_EQ(db.Workspace()->DeleteDataObject(ChildOf(empty, VN_TYPE_VARIABLE_COLLECTION), &d), S_OK);
-  EXPECT_EQ(A::Get(labels, empty, none.arr), KX9_ERR_DB);
-  failNext("Workspace.CreateElementObject");
-  EXPECT_EQ(A::Create(labels, gvl, KX9_DATATYPE_GVL, &rec), KX9_ERR_DB);
+  const STOBJECTID bare = fx::AddClassicGVL(db, project, u"E");
+  EXPECT_EQ(A::Get(labels, bare, empty.arr), KX9_OK);
+  ASSERT_EQ(db.Workspace()->DeleteDataObject(ChildOf(bare, VN_TYPE_VARIABLE_COLLECTION), &d), S_OK);
+  EXPECT_EQ(A::Get(labels, bare, empty.arr), KX9_ERR_DB);
+  EXPECT_EQ(empty.arr.GetSize(), 0);
 }
 
-TEST_F(ElemOpsFixture, DeletionCollectsSystemLabelsAndStopsAtAFailure) {
+TEST_F(ElemOpsFixture, DeletionCollectsSystemLabels) {
   for (auto [name, status] :
        std::vector<std::pair<const char16_t*, LONG>>{{u"v0", 5}, {u"v1", 4}, {u"v2", 13}, {u"v3", 2}})
     Variable(name, status);
   const STOBJECTID vars = ChildOf(gvl, VN_TYPE_VARIABLE_COLLECTION);
   labels.SetMode(C::KX9LabelModeWithoutSystemLabel);
 
-  db.Faults().Set("Workspace.DeleteDataObject", refdb::Fault{-1, 0x4D2, 3, 1});
-  EXPECT_EQ(A::Delete(labels, gvl), KX9_ERR_DB);
-  LONG n = 0, d = 0;
-  ASSERT_TRUE(db.Exists(vars));
-  db.Workspace()->GetChildIDList(vars, &n, nullptr, &d);
-  EXPECT_EQ(n, 2);
-  ASSERT_EQ(A::Collected(labels).GetSize(), 2);  // v0, and v2 read before its failed deletion
-  EXPECT_EQ(A::Collected(labels)[1]->name, u"v2");
-
   EXPECT_EQ(A::Delete(labels, gvl), KX9_OK);
   EXPECT_FALSE(db.Exists(vars));
   EXPECT_TRUE(db.Exists(gvl));
-  ASSERT_EQ(A::Collected(labels).GetSize(), 4);
-  EXPECT_EQ(A::Collected(labels)[3]->systemLabel.status, 2);
+  ASSERT_EQ(A::Collected(labels).GetSize(), 3);  // status 4 is not kept
+  EXPECT_EQ(A::Collected(labels)[1]->name, u"v2");
+  EXPECT_EQ(A::Collected(labels)[2]->systemLabel.status, 2);
 
   // Members carry no system labels; the SDT's collection goes too.
   fx::AddClassicMember(db, sdt, fx::MemberSpec{});

@@ -1,10 +1,16 @@
 // Object-ID services against the reference database.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <functional>
 #include <memory>
+#include <new>
+#include <optional>
+#include <vector>
 
 #include "component/KX9ComFuncLabelStructure.h"
-#include "support/RefdbFixtures.h"
+#include "tests/support/AllocFailure.h"
+#include "tests/support/RefdbFixtures.h"
 
 namespace {
 struct IdsTag;
@@ -26,6 +32,7 @@ namespace {
 using A = KX9TestAccess<IdsTag>;
 using C = CKX9ComFuncLabelStructure;
 namespace fx = refdb_fixtures;
+constexpr LONG kThrew = -1000;  // std::bad_alloc passed out to the host
 
 STOBJECTID Key(DWORD low, DWORD high) {
   STOBJECTID id = STOBJECTID::Null();
@@ -58,35 +65,23 @@ struct IdsTest : ::testing::Test {
   }
 };
 
-TEST_F(IdsTest, CollectionListTwoPassesAndFailures) {
+TEST_F(IdsTest, CollectionListsTypesParentsAndNames) {
   STOBJECTID sentinel = Key(1, 1), *ids = &sentinel;
   LONG count = -7;
   db.Faults().ResetCounts();
   EXPECT_EQ(A::List(labels, ChildOf(project, VN_TYPE_SDT_COLLECTION), count, &ids), KX9_OK);
   EXPECT_TRUE(count == 0 && ids == nullptr);  // empty: one call, no array
   EXPECT_EQ(db.Faults().Calls("Workspace.GetChildIDList"), 1);
-
   const STOBJECTID first = fx::AddClassicGVL(db, project, u"G1");
   const STOBJECTID second = fx::AddClassicGVL(db, project, u"G2");
-  const STOBJECTID gvls = ParentOf(first);
-  EXPECT_EQ(A::List(labels, gvls, count, &ids), KX9_OK);
+  EXPECT_EQ(A::List(labels, ParentOf(first), count, &ids), KX9_OK);
   ASSERT_EQ(count, 2);
   std::unique_ptr<STOBJECTID[]> owned(ids);
   EXPECT_TRUE(ids[0] == first && ids[1] == second);
-  for (int nth : {1, 2}) {  // counting pass, then filling pass (its array released)
-    db.Faults().Set("Workspace.GetChildIDList", refdb::Fault{1, 9, nth, 1});
-    ids = &sentinel;
-    EXPECT_EQ(A::List(labels, gvls, count, &ids), KX9_ERR_DB) << nth;
-    EXPECT_TRUE(ids == nullptr && count == 0) << nth;
-  }
-}
 
-TEST_F(IdsTest, TypesAndParents) {
-  const STOBJECTID gvl = fx::AddClassicGVL(db, project, u"G");
-  const STOBJECTID variable = fx::AddClassicVariable(db, gvl, {});
+  const STOBJECTID variable = fx::AddClassicVariable(db, first, {});
   db.Faults().ResetCounts();
   LONG type = -1;
-  EXPECT_EQ(A::Type(labels, STOBJECTID::Null(), type), KX9_ERR_ARG);
   EXPECT_EQ(A::Type(labels, variable, type), KX9_OK);  // type-carrying: answered from the key
   EXPECT_EQ(type, VN_TYPE_GLOBAL_VARIABLE);
   EXPECT_EQ(A::Type(orphan, Key(21, 0xFFABCDEFu), type), KX9_OK);
@@ -94,33 +89,32 @@ TEST_F(IdsTest, TypesAndParents) {
   EXPECT_EQ(A::Type(labels, Key(0, 0xFF000000u), type), KX9_OK);  // the typeless key
   EXPECT_EQ(type, 21);
   EXPECT_EQ(db.Faults().Calls("Workspace.GetObjectType"), 0);
-  EXPECT_EQ(A::Type(labels, gvl, type), KX9_OK);
+  EXPECT_EQ(A::Type(labels, first, type), KX9_OK);
   EXPECT_EQ(type, VN_TYPE_GVL);
-  db.Faults().Set("Workspace.GetObjectType", refdb::Fault{1, 44});
-  EXPECT_EQ(A::Type(labels, gvl, type), KX9_ERR_DB);
-
   STOBJECTID parent = Key(9, 9);
-  EXPECT_EQ(A::ParentID(labels, gvl, parent), KX9_OK);
-  EXPECT_EQ(parent, ParentOf(gvl));
-  for (LONG detail : {1234, 0}) {  // the detail is the result, even 0
-    db.Faults().Set("Workspace.GetParentID", refdb::Fault{E_FAIL, detail});
-    EXPECT_EQ(A::ParentID(labels, gvl, parent), static_cast<ULONG>(detail));
-    EXPECT_TRUE(parent.IsNull());
-  }
+  EXPECT_EQ(A::ParentID(labels, first, parent), KX9_OK);
+  EXPECT_EQ(parent, ParentOf(first));
 
   for (LONG series : {0, 2, 1}) {
     labels.SetCPUSeries(static_cast<C::KX9LabelCPUSeries>(series));
     const bool x = series == 1;
-    EXPECT_EQ(A::Parent(labels, 14), x ? VN_TYPE_GVL_COLLECTION_X : 13);
-    EXPECT_EQ(A::Parent(labels, 16), x ? 16 : 15);
-    EXPECT_EQ(A::Parent(labels, 18), x ? VN_TYPE_SDT_COLLECTION_X : 17);
-    EXPECT_EQ(A::Parent(labels, 20), x ? 20 : 19);
-    EXPECT_EQ(A::Parent(labels, 13), 13);
-    EXPECT_EQ(A::Parent(labels, -1), -1);
-    EXPECT_EQ(A::Child(labels, 14), 15);
-    EXPECT_EQ(A::Child(labels, 18), 19);
-    EXPECT_EQ(A::Child(labels, 16), 16);
+    EXPECT_EQ(std::vector<LONG>({A::Parent(labels, 14), A::Parent(labels, 16), A::Parent(labels, 18),
+                                 A::Parent(labels, 20), A::Parent(labels, 13), A::Parent(labels, -1)}),
+              std::vector<LONG>({x ? VN_TYPE_GVL_COLLECTION_X : 13, x ? 16 : 15, x ? VN_TYPE_SDT_COLLECTION_X : 17,
+                                 x ? 20 : 19, 13, -1}));
+    EXPECT_EQ(std::vector<LONG>({A::Child(labels, 14), A::Child(labels, 18), A::Child(labels, 16)}),
+              std::vector<LONG>({15, 19, 16}));
   }
+
+  const long bstrs = PlatformLiveBstrCount();
+  const CString wanted(u"\u30e9\u30d9\u30eb_\u00e9 x");
+  CString name(u"stale");
+  EXPECT_EQ(A::GetName(labels, first, name), KX9_OK);
+  EXPECT_EQ(name, CString(u"G1"));
+  EXPECT_EQ(A::SetName(labels, first, wanted), KX9_OK);
+  EXPECT_EQ(A::GetName(labels, first, name), KX9_OK);
+  EXPECT_EQ(name, wanted);
+  EXPECT_EQ(PlatformLiveBstrCount(), bstrs);
 }
 
 TEST_F(IdsTest, UpdateTimeStampsTheChangedLists) {
@@ -141,36 +135,81 @@ TEST_F(IdsTest, UpdateTimeStampsTheChangedLists) {
   EXPECT_EQ(A::Stamp(labels, ParentOf(variable)), KX9_OK);  // a collection stamps itself
   EXPECT_TRUE(Stamped(ParentOf(variable)) && !Stamped(variable));
   EXPECT_EQ(db.Faults().Calls("Workspace.SetLastUpdateTime"), 4);
-
-  EXPECT_EQ(A::Stamp(labels, Key(21, 0xFF000000u)), KX9_ERR_TYPE);
-  EXPECT_EQ(A::Stamp(labels, project), KX9_ERR_TYPE);
-  EXPECT_EQ(A::Stamp(labels, STOBJECTID::Null()), KX9_ERR_ARG);
-  for (int nth : {1, 2}) {  // either parent lookup: its detail, nothing stamped
-    db.Faults().Set("Workspace.GetParentID", refdb::Fault{E_FAIL, 55, nth, 1});
-    EXPECT_EQ(A::Stamp(labels, variable), 55u) << nth;
-  }
-  EXPECT_EQ(db.Faults().Calls("Workspace.SetLastUpdateTime"), 4);
-  const STOBJECTID fresh = fx::AddClassicGVL(db, project, u"H");
-  db.Faults().Set("Workspace.SetLastUpdateTime", refdb::Fault{1, 3, 2, 1});  // the second stamp fails
-  EXPECT_EQ(A::Stamp(labels, fresh), KX9_ERR_DB);
-  EXPECT_TRUE(Stamped(ParentOf(fresh)) && !Stamped(fresh));
 }
 
-TEST_F(IdsTest, NamesRoundTripAndFreeEveryString) {
-  const STOBJECTID gvl = fx::AddClassicGVL(db, project, u"Before");
+// Every failure row: which database call fails (status, detail), or which
+// allocation; the result; what the outputs and the project hold afterwards.
+TEST_F(IdsTest, FailureRows) {
+  const STOBJECTID gvl = fx::AddClassicGVL(db, project, u"G");
+  const STOBJECTID variable = fx::AddClassicVariable(db, gvl, {});
+  const STOBJECTID gvls = ParentOf(gvl);
+  STOBJECTID sentinel = Key(1, 1), *ids = nullptr, parent{};
+  LONG count = -7, type = -1;
+  CString name;
+  const auto list = [&] {
+    ids = &sentinel;
+    const ULONG r = A::List(labels, gvls, count, &ids);
+    delete[] (ids == &sentinel ? nullptr : ids);
+    return r;
+  };
+  const auto stamp = [&] { return A::Stamp(labels, gvl); };
+  const auto rename = [&] { return A::SetName(labels, gvl, u"Other"); };
+  const auto noList = [&] { return ids == nullptr && count == 0; };
+  const auto unstamped = [&] { return !Stamped(gvl); };
+  const auto nameKept = [&] { return db.ObjectName(gvl) == u"G" && name == u"kept"; };
+  const struct {
+    const char* what;
+    const char* op;  // the failing call, or null
+    refdb::Fault fault;
+    unsigned allocKinds;  // else the nth allocation of these kinds fails
+    std::function<ULONG()> call;
+    LONG expected;
+    std::function<bool()> left;
+  } rows[] = {
+      {"list: counting pass", "Workspace.GetChildIDList", {1, 0x4D2, 1, 1}, 0, list, KX9_ERR_DB, noList},
+      {"list: filling pass", "Workspace.GetChildIDList", {-1, 0x4D2, 2, 1}, 0, list, KX9_ERR_DB, noList},
+      {"list: the array", nullptr, {0, 0, 1, 1}, kAllocNew, list, KX9_ERR_ALLOC, noList},
+      {"type of a null ID", nullptr, {}, 0, [&] { return A::Type(labels, STOBJECTID::Null(), type); }, KX9_ERR_ARG,
+       [&] { return type == -1; }},
+      {"type", "Workspace.GetObjectType", {1, 0x4D2, 1, 1}, 0, [&] { return A::Type(labels, gvl, type); },
+       KX9_ERR_DB, [&] { return type == -1; }},
+      // The parent lookup gives the database's detail, 0 included.
+      {"parent", "Workspace.GetParentID", {E_FAIL, 0x4D2, 1, 1}, 0, [&] { return A::ParentID(labels, gvl, parent); },
+       0x4D2, [&] { return parent.IsNull(); }},
+      {"parent, no detail", "Workspace.GetParentID", {E_FAIL, 0, 1, 1}, 0,
+       [&] { return A::ParentID(labels, gvl, parent = Key(9, 9)); }, KX9_OK, [&] { return parent.IsNull(); }},
+      {"stamp: the element's list", "Workspace.GetParentID", {E_FAIL, 0x4D2, 1, 1}, 0,
+       [&] { return A::Stamp(labels, variable); }, 0x4D2, unstamped},
+      {"stamp: the list's owner", "Workspace.GetParentID", {E_FAIL, 0x4D2, 2, 1}, 0,
+       [&] { return A::Stamp(labels, variable); }, 0x4D2, unstamped},
+      {"stamp: the second stamp", "Workspace.SetLastUpdateTime", {1, 0x4D2, 2, 1}, 0, stamp, KX9_ERR_DB,
+       [&] { return Stamped(gvls) && !Stamped(gvl); }},
+      {"stamp: the typeless key", nullptr, {}, 0, [&] { return A::Stamp(labels, Key(21, 0xFF000000u)); }, KX9_ERR_TYPE,
+       unstamped},
+      {"stamp: the project", nullptr, {}, 0, [&] { return A::Stamp(labels, project); }, KX9_ERR_TYPE, unstamped},
+      {"stamp: a null ID", nullptr, {}, 0, [&] { return A::Stamp(labels, STOBJECTID::Null()); }, KX9_ERR_ARG,
+       unstamped},
+      {"name read", "Workspace.GetObjectName", {E_FAIL, 0x4D2, 1, 1}, 0,
+       [&] { return A::GetName(labels, gvl, name = u"kept"); }, KX9_ERR_DB, nameKept},
+      {"name write", "Workspace.SetObjectName", {1, 0x4D2, 1, 1}, 0, rename, KX9_ERR_DB, nameKept},
+      {"name write, no BSTR", nullptr, {0, 0, 1, 1}, kAllocBstr, rename, kThrew, nameKept},
+  };
   const long bstrs = PlatformLiveBstrCount();
-  const CString wanted(u"\u30e9\u30d9\u30eb_\u00e9 x");
-  CString name(u"stale");
-  EXPECT_EQ(A::GetName(labels, gvl, name), KX9_OK);
-  EXPECT_EQ(name, CString(u"Before"));
-  EXPECT_EQ(A::SetName(labels, gvl, wanted), KX9_OK);
-  db.Faults().Set("Workspace.SetObjectName", refdb::Fault{1, 8});
-  EXPECT_EQ(A::SetName(labels, gvl, u"Other"), KX9_ERR_DB);
-  EXPECT_EQ(A::GetName(labels, gvl, name), KX9_OK);
-  EXPECT_EQ(name, wanted);
-  db.Faults().Set("Workspace.GetObjectName", refdb::Fault{E_FAIL, 8});
-  EXPECT_EQ(A::GetName(labels, gvl, name), KX9_ERR_DB);
-  EXPECT_EQ(name, wanted);
-  EXPECT_EQ(PlatformLiveBstrCount(), bstrs);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    db.Faults().ClearAll();
+    if (row.op != nullptr) db.Faults().Set(row.op, row.fault);
+    LONG result = 0;
+    try {
+      std::optional<AllocFailure> fail;
+      if (row.allocKinds != 0) fail.emplace(row.fault.nth, row.allocKinds);
+      result = static_cast<LONG>(row.call());
+    } catch (const std::bad_alloc&) {
+      result = kThrew;
+    }
+    EXPECT_EQ(result, row.expected);
+    EXPECT_TRUE(row.left());
+    EXPECT_EQ(PlatformLiveBstrCount(), bstrs);
+  }
 }
 }  // namespace
