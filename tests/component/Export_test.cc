@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 
 #include "tests/component/EnvelopeTestSupport.h"
 #include "tests/support/AllocFailure.h"
@@ -10,22 +11,6 @@
 namespace {
 
 using namespace envelope_test;
-
-TEST(ExportTest, EmptyProjectIsSubstituteBlockAndSettingsOnly) {
-  Project p;
-  p.db.SetServiceBlock(p.id, ServiceBlock(12, 0xAB));  // never consulted without labels
-  const _STKX9AUTODEVSET settings = Settings(7);
-  const long taskMem = PlatformLiveTaskMemCount();
-  Bytes out;
-  ASSERT_EQ(p.Export(out, settings), KX9_OK);
-  Bytes expected = {0x04, 0x00, 0x00, 0x00};
-  const Bytes s = SettingsBytes(settings);
-  expected.insert(expected.end(), s.begin(), s.end());
-  EXPECT_EQ(out, expected);
-  EXPECT_EQ(p.db.Faults().Calls("Workspace.GetServiceObject"), 0);
-  EXPECT_EQ(p.db.Faults().Calls("LabelService.GetBlock"), 0);
-  EXPECT_EQ(PlatformLiveTaskMemCount(), taskMem);
-}
 
 TEST(ExportTest, ArgumentsAndStateAreCheckedInOrder) {
   refdb::RefDatabase db;
@@ -98,73 +83,78 @@ TEST(ExportTest, EnvelopeIsBlockSettingsImageAndATrailingZero) {
   EXPECT_EQ(p.db.OutstandingReferences(), 0);
 }
 
-TEST(ExportTest, MissingOrFailedServiceBlockBecomesTheSubstitute) {
-  for (int variant = 0; variant < 3; ++variant) {
-    SCOPED_TRACE(variant);
-    Project p;
-    DataSet d(1);
-    d[0].dataType = KX9_DATATYPE_GVL;
-    d[0].name = u"G";
-    d[0].elements.Add(Variable(1, u"V", u"INT", u"D0"));
-    p.Fill(d);
-    if (variant == 1) {
-      p.db.SetServiceBlock(p.id, ServiceBlock(8, 1));
-      p.db.Faults().Set("LabelService.GetBlock", refdb::Fault{5, 0x4D2});  // positive status fails too
-    } else if (variant == 2) {
-      p.db.SetServiceBlock(p.id, ServiceBlock(8, 1));
-      p.db.Faults().Set("LabelService.GetBlock", refdb::Fault{-3, 0x4D2});
+// What stands in front of the settings: the stored block, or the 4-byte
+// substitute when there are no labels or the block cannot be read; on the X
+// series the reported size is checked first. Behind the settings the image
+// and a zero byte; a failure hands out nothing.
+TEST(ExportTest, TheServiceBlockOrItsSubstitute) {
+  const Series standard = C::KX9LabelCPUSeriesStandard, x = C::KX9LabelCPUSeriesX;
+  const Bytes substitute = {4, 0, 0, 0}, stored = ServiceBlock(8, 1);
+  const std::string image = "GVL,G,1\n1,V,INT,,0,0,,,1,0,0,,,,,,,,,,,,,,,,,,,,,,,,,,0\nD0,\n";
+  const struct {
+    const char* what;
+    Series series;
+    bool labels;
+    const char* op;  // a failing call of the label service, or null
+    HRESULT status;
+    LONGLONG reported;  // the block size the X series' service reports, unless 0
+    bool noTaskMem;
+    ULONG expected;
+    Bytes block;
+  } rows[] = {
+      {"no labels: the block is not consulted", standard, false, nullptr, 0, 0, false, KX9_OK, substitute},
+      {"no labels, no memory for the substitute", standard, false, nullptr, 0, 0, true, KX9_ERR_ALLOC, {}},
+      {"the stored block", standard, true, nullptr, 0, 0, false, KX9_OK, stored},
+      {"block read fails, positive status", standard, true, "LabelService.GetBlock", 5, 0, false, KX9_OK, substitute},
+      {"block read fails", standard, true, "LabelService.GetBlock", -3, 0, false, KX9_OK, substitute},
+      {"x: the stored block", x, true, nullptr, 0, 0, false, KX9_OK, stored},
+      {"x: size at the limit", x, true, nullptr, 0, 0x80000000LL, false, KX9_OK, stored},
+      {"x: size over the limit", x, true, nullptr, 0, 0x80000001LL, false, KX9_ERR_ALLOC, {}},
+      {"x: a negative size", x, true, nullptr, 0, -5, false, KX9_OK, stored},
+      {"x: size read fails", x, true, "LabelService.GetBlockSize", -1, 0, false, KX9_ERR_ALLOC, {}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    Project p(row.series);
+    if (row.labels) {
+      DataSet d(1);
+      d[0].dataType = KX9_DATATYPE_GVL;
+      d[0].name = u"G";
+      d[0].elements.Add(Variable(1, u"V", u"INT", u"D0"));
+      p.Fill(d);
     }
+    p.db.SetServiceBlock(p.id, stored);
+    if (row.op != nullptr) p.db.Faults().Set(row.op, refdb::Fault{row.status, 0x4D2});
+    if (row.reported != 0) p.db.SetReportedBlockSize(p.id, row.reported);
     const long taskMem = PlatformLiveTaskMemCount();
+    p.db.Faults().ResetCounts();
     Bytes out;
     int extra = -1;
-    ASSERT_EQ(p.Export(out, Settings(3), &extra), KX9_OK);
-    EXPECT_EQ(Bytes(out.begin(), out.begin() + 4), (Bytes{4, 0, 0, 0}));
-    EXPECT_EQ(Bytes(out.begin() + 4, out.begin() + 108), SettingsBytes(Settings(3)));
-    EXPECT_EQ(Text(out, 108), "GVL,G,1\n1,V,INT,,0,0,,,1,0,0,,,,,,,,,,,,,,,,,,,,,,,,,,0\nD0,\n");
-    EXPECT_EQ(extra, 0);
-    EXPECT_EQ(PlatformLiveTaskMemCount(), taskMem);
-  }
-}
-
-TEST(ExportTest, XSeriesChecksTheReportedBlockSize) {
-  struct Case {
-    LONGLONG reported;
-    ULONG expected;
-  };
-  for (const Case& k : {Case{0x80000000LL, KX9_OK}, Case{0x80000001LL, KX9_ERR_ALLOC}, Case{-5, KX9_OK}}) {
-    SCOPED_TRACE(k.reported);
-    Project p(C::KX9LabelCPUSeriesX);
-    DataSet d(1);
-    d[0].dataType = KX9_DATATYPE_SDT;
-    d[0].name = u"S";
-    d[0].elements.Add(Member(1, u"m", u"INT"));
-    p.Fill(d);
-    p.db.SetServiceBlock(p.id, ServiceBlock(6, 9));
-    p.db.SetReportedBlockSize(p.id, k.reported);
-    BYTE* data = nullptr;
-    LONG size = -1;
-    EXPECT_EQ(p.c->GetAllData(&data, &size, Settings(0)), k.expected);
-    if (k.expected == KX9_OK) {
-      ASSERT_NE(data, nullptr);
-      EXPECT_EQ(Bytes(data, data + 6), ServiceBlock(6, 9));
-      // UTF-16LE image text on the X series.
-      EXPECT_EQ(Bytes(data + 110, data + 118), (Bytes{'S', 0, 'D', 0, 'T', 0, ',', 0}));
-    } else {
-      EXPECT_EQ(data, nullptr);
-      EXPECT_EQ(size, 0);
-      EXPECT_EQ(p.db.Faults().Calls("LabelService.GetBlock"), 0);
+    {
+      std::optional<AllocFailure> fail;
+      if (row.noTaskMem) fail.emplace(1, kAllocTaskMem);
+      EXPECT_EQ(p.Export(out, Settings(3), row.labels ? &extra : nullptr), row.expected);  // no zero byte without labels
     }
-    delete[] data;
+    EXPECT_EQ(PlatformLiveTaskMemCount(), taskMem);
+    if (row.expected != KX9_OK) {
+      EXPECT_TRUE(out.empty());
+      EXPECT_EQ(p.db.Faults().Calls("LabelService.GetBlock"), 0);
+      continue;
+    }
+    const std::size_t b = row.block.size();
+    ASSERT_GE(out.size(), b + 104);
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + static_cast<long>(b)), row.block);
+    EXPECT_EQ(Bytes(out.begin() + static_cast<long>(b), out.begin() + static_cast<long>(b) + 104),
+              SettingsBytes(Settings(3)));
+    EXPECT_EQ(extra, row.labels ? 0 : -1);
+    Bytes text;  // the image: ANSI, or UTF-16LE on the X series
+    for (char ch : row.labels ? image : "") {
+      text.push_back(static_cast<BYTE>(ch));
+      if (row.series == x) text.push_back(0);
+    }
+    EXPECT_EQ(Bytes(out.begin() + static_cast<long>(b) + 104, out.end()), text);
+    EXPECT_TRUE(row.labels || p.db.Faults().Calls("Workspace.GetServiceObject") == 0);
   }
-  Project failing(C::KX9LabelCPUSeriesX);
-  DataSet d(1);
-  d[0].dataType = KX9_DATATYPE_GVL;
-  d[0].name = u"G";
-  failing.Fill(d);
-  failing.db.Faults().Set("LabelService.GetBlockSize", refdb::Fault{-1, 0x4D2});
-  Bytes out;
-  EXPECT_EQ(failing.Export(out, Settings(0)), KX9_ERR_ALLOC);
-  EXPECT_TRUE(out.empty());
 }
 
 TEST(ExportTest, DatabaseFailuresGiveTheirCodesAndLeaveNothingBehind) {
@@ -205,16 +195,6 @@ TEST(ExportTest, DatabaseFailuresGiveTheirCodesAndLeaveNothingBehind) {
     EXPECT_EQ(PlatformLiveBstrCount(), bstrs);
     EXPECT_EQ(p.db.OutstandingReferences(), 0);
   }
-}
-
-TEST(ExportTest, SubstituteAllocationFailureReportsOne) {
-  Project empty;
-  Bytes out;
-  {
-    AllocFailure fail(1, kAllocTaskMem);
-    EXPECT_EQ(empty.Export(out, Settings(0)), KX9_ERR_ALLOC);
-  }
-  EXPECT_TRUE(out.empty());
 }
 
 TEST(ExportTest, GatheringAppendsAtTheRunningCount) {

@@ -3,9 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <stdexcept>
+#include <new>
 
 #include "tests/component/EnvelopeTestSupport.h"
+#include "tests/support/AllocFailure.h"
 
 namespace {
 
@@ -31,82 +32,74 @@ struct Filled : Project {
 const std::vector<std::u16string> kSampleSdts = {u"Point"};
 const std::vector<std::u16string> kSampleGvls = {u"Lamps", u"Global"};
 
-TEST(ImportTest, EmptyExportClearsEverything) {
-  for (bool exact : {true, false}) {
-    SCOPED_TRACE(exact);
+// What an envelope does to a project holding the sample: the block stored,
+// the settings returned, the labels left. Refused envelopes make no call.
+TEST(ImportTest, EnvelopesAndWhatTheyLeave) {
+  const Bytes substitute = {4, 0, 0, 0}, block12 = ServiceBlock(12, 0x77), block16 = ServiceBlock(16, 0x42);
+  const Bytes before = ServiceBlock(9, 0x11);  // what Filled stores
+  Bytes cut = Envelope(block16, Settings(5), "");
+  cut.resize(16 + 103);
+  const struct {
+    const char* what;
+    Bytes envelope;
+    ULONG expected;
+    Bytes block;     // stored afterwards
+    bool settings;   // whether Settings(21) came back
+    bool cleared;    // the sample's labels are gone (else they all stay)
+  } rows[] = {
+      {"the export of an empty project", Envelope(substitute, Settings(21), ""), KX9_OK, {}, true, true},
+      {"a block and settings, no image", Envelope(block12, Settings(21), ""), KX9_OK, block12, true, true},
+      {"ending inside the settings", cut, KX9_OK, block16, false, false},
+      {"an image without header lines", Envelope(block12, Settings(21), "1,x,DINT\nhello\nSYSLBL,0,0,\n"),
+       KX9_ERR_EMPTY_IMAGE, block12, true, false},
+      {"three bytes", {3, 0, 0}, KX9_ERR_ARG, before, false, false},
+      {"a block longer than the envelope", {0x20, 0, 0, 0, 1, 2, 3, 4}, KX9_ERR_ARG, before, false, false},
+      {"a negative block size", {0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0}, KX9_ERR_ARG, before, false, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
     Filled p;
-    // The 108-byte export of an empty project, or a 12-byte block with no
-    // image behind the settings (size exactly B + 104).
-    const Bytes block = exact ? Bytes{4, 0, 0, 0} : ServiceBlock(12, 0x77);
-    const _STKX9AUTODEVSET settings = Settings(21);
-    _STKX9AUTODEVSET returned = Settings(0);
-    ASSERT_EQ(p.Import(Envelope(block, settings, ""), returned), KX9_OK);
-    EXPECT_EQ(p.db.ServiceBlock(p.id), exact ? Bytes{} : block);
-    EXPECT_EQ(SettingsBytes(returned), SettingsBytes(settings));
-    EXPECT_TRUE(p.Names(VN_TYPE_SDT_COLLECTION).empty());
-    EXPECT_TRUE(p.Names(VN_TYPE_GVL_COLLECTION).empty());
-    // The system label of status 2 was remembered while its list went.
-    ASSERT_EQ(A::DeleteSystemLabels(*p.c).GetSize(), 1);
-    EXPECT_EQ(A::DeleteSystemLabels(*p.c)[0]->systemLabel.ID, 501);
-    delete A::DeleteSystemLabels(*p.c)[0];
+    p.db.Faults().ResetCounts();
+    _STKX9AUTODEVSET returned = Settings(99);
+    EXPECT_EQ(p.Import(row.envelope, returned), row.expected);
+    EXPECT_EQ(p.db.ServiceBlock(p.id), row.block);
+    EXPECT_EQ(SettingsBytes(returned), SettingsBytes(Settings(row.settings ? 21 : 99)));
+    EXPECT_EQ(p.Names(VN_TYPE_SDT_COLLECTION), row.cleared ? std::vector<std::u16string>{} : kSampleSdts);
+    EXPECT_EQ(p.Names(VN_TYPE_GVL_COLLECTION), row.cleared ? std::vector<std::u16string>{} : kSampleGvls);
+    EXPECT_TRUE(row.expected != KX9_ERR_ARG || p.db.Faults().TotalCalls() == 0);
+    if (row.cleared) {
+      // The system label of status 2 was remembered while its list went.
+      ASSERT_EQ(A::DeleteSystemLabels(*p.c).GetSize(), 1);
+      EXPECT_EQ(A::DeleteSystemLabels(*p.c)[0]->systemLabel.ID, 501);
+      delete A::DeleteSystemLabels(*p.c)[0];
+    }
   }
 }
 
-TEST(ImportTest, EnvelopeEndingInsideTheSettingsStoresOnlyTheBlock) {
-  Filled p;
-  const Bytes block = ServiceBlock(16, 0x42);
-  Bytes envelope = Envelope(block, Settings(5), "");
-  envelope.resize(16 + 103);
-  _STKX9AUTODEVSET returned = Settings(99);
-  EXPECT_EQ(p.Import(envelope, returned), KX9_OK);
-  EXPECT_EQ(p.db.ServiceBlock(p.id), block);
-  EXPECT_EQ(SettingsBytes(returned), SettingsBytes(Settings(99)));
-  EXPECT_EQ(p.Names(VN_TYPE_SDT_COLLECTION), kSampleSdts);
-  EXPECT_EQ(p.Names(VN_TYPE_GVL_COLLECTION), kSampleGvls);
-}
-
-TEST(ImportTest, ImageWithoutHeaderLinesIsEightAfterBlockAndSettings) {
-  Filled p;
-  const Bytes block = ServiceBlock(7, 0x01);
-  _STKX9AUTODEVSET returned = Settings(0);
-  EXPECT_EQ(p.Import(Envelope(block, Settings(8), "1,x,DINT\nhello\nSYSLBL,0,0,\n"), returned), KX9_ERR_EMPTY_IMAGE);
-  EXPECT_EQ(p.db.ServiceBlock(p.id), block);
-  EXPECT_EQ(SettingsBytes(returned), SettingsBytes(Settings(8)));
-  EXPECT_EQ(p.Names(VN_TYPE_GVL_COLLECTION), kSampleGvls);
-}
-
+// Arguments before the envelope: workspace, then project, then data and size.
 TEST(ImportTest, RefusedCallsTouchNothing) {
   Filled p;
   const Bytes before = p.db.ServiceBlock(p.id);
   p.db.Faults().ResetCounts();
   _STKX9AUTODEVSET returned = Settings(3);
   const Bytes good = Envelope(Bytes{4, 0, 0, 0}, Settings(1), "");
-  const BYTE three[3] = {3, 0, 0};
-  const Bytes tooLongBlock = {0x20, 0, 0, 0, 1, 2, 3, 4};  // B = 32 > 8 bytes
-  const Bytes negativeBlock = {0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0};
-
-  EXPECT_EQ(p.c->SetAllData(nullptr, 108, returned, static_cast<Series>(-1)), KX9_ERR_ARG);
-  EXPECT_EQ(p.c->SetAllData(good.data(), 0, returned, static_cast<Series>(-1)), KX9_ERR_ARG);
-  EXPECT_EQ(p.c->SetAllData(good.data(), -4, returned, static_cast<Series>(-1)), KX9_ERR_ARG);
-  EXPECT_EQ(p.c->SetAllData(three, 3, returned, static_cast<Series>(-1)), KX9_ERR_ARG);
-  EXPECT_EQ(p.Import(tooLongBlock, returned), KX9_ERR_ARG);
-  EXPECT_EQ(p.Import(negativeBlock, returned), KX9_ERR_ARG);
-  EXPECT_EQ(p.db.Faults().TotalCalls(), 0);
-  EXPECT_EQ(p.db.ServiceBlock(p.id), before);
-  EXPECT_EQ(SettingsBytes(returned), SettingsBytes(Settings(3)));
-
+  const Series keep = static_cast<Series>(-1);
+  EXPECT_EQ(p.c->SetAllData(nullptr, 108, returned, keep), KX9_ERR_ARG);
+  EXPECT_EQ(p.c->SetAllData(good.data(), 0, returned, keep), KX9_ERR_ARG);
+  EXPECT_EQ(p.c->SetAllData(good.data(), -4, returned, keep), KX9_ERR_ARG);
   C noWorkspace(nullptr);
   noWorkspace.Initialize(p.id);
-  EXPECT_EQ(noWorkspace.SetAllData(good.data(), 108, returned, static_cast<Series>(-1)), KX9_ERR_NO_WORKSPACE);
+  EXPECT_EQ(noWorkspace.SetAllData(good.data(), 108, returned, keep), KX9_ERR_NO_WORKSPACE);
   C neither(nullptr);  // the workspace is checked before the project ID
-  EXPECT_EQ(neither.SetAllData(nullptr, 0, returned, static_cast<Series>(-1)), KX9_ERR_NO_WORKSPACE);
+  EXPECT_EQ(neither.SetAllData(nullptr, 0, returned, keep), KX9_ERR_NO_WORKSPACE);
   C uninitialised(p.db.Workspace());
-  EXPECT_EQ(uninitialised.SetAllData(good.data(), 108, returned, static_cast<Series>(-1)), KX9_ERR_NOT_INIT);
+  EXPECT_EQ(uninitialised.SetAllData(nullptr, 0, returned, keep), KX9_ERR_NOT_INIT);
   EXPECT_EQ(p.db.Faults().TotalCalls(), 0);
 
   p.db.Faults().Set("Workspace.GetServiceObject", refdb::Fault{-1, 0x1234});
   EXPECT_EQ(p.Import(good, returned), 0x1234u);
   EXPECT_EQ(p.db.ServiceBlock(p.id), before);
+  EXPECT_EQ(SettingsBytes(returned), SettingsBytes(Settings(3)));
   EXPECT_EQ(p.Names(VN_TYPE_GVL_COLLECTION), kSampleGvls);
 }
 
@@ -280,61 +273,21 @@ TEST(ImportTest, XSeriesDeletionFlushesOnlyAfterDeletingSomething) {
   for (int i = 0; i < A::DeleteSystemLabels(*p.c).GetSize(); ++i) delete A::DeleteSystemLabels(*p.c)[i];
 }
 
-// A workspace that forwards to the reference database and throws from
-// CreateDataObject, standing in for a failure raised inside a database write.
-class ThrowingWorkspace : public IVNDataABS_Workspace {
- public:
-  explicit ThrowingWorkspace(IVNDataABS_Workspace* inner) : m_inner(inner) {}
-  HRESULT QueryInterface(REFIID riid, void** ppv) override { return m_inner->QueryInterface(riid, ppv); }
-  ULONG AddRef() override { return 1; }
-  ULONG Release() override { return 1; }
-  HRESULT GetDataObject(STOBJECTID id, IUnknown** o, LONG* d) override { return m_inner->GetDataObject(id, o, d); }
-  HRESULT DeleteDataObject(STOBJECTID id, LONG* d) override { return m_inner->DeleteDataObject(id, d); }
-  HRESULT CreateDataObject(STOBJECTID, BSTR, LONG, BYTE, STOBJECTID*, LONG*) override {
-    throw std::runtime_error("database write raised");
-  }
-  HRESULT CreateElementObject(STOBJECTID id, STOBJECTID* n, LONG* d) override {
-    return m_inner->CreateElementObject(id, n, d);
-  }
-  HRESULT GetChildIDList(STOBJECTID c, LONG* n, STOBJECTID* ids, LONG* d) override {
-    return m_inner->GetChildIDList(c, n, ids, d);
-  }
-  HRESULT GetChildIDByType(STOBJECTID p, LONG t, STOBJECTID* c, LONG* d) override {
-    return m_inner->GetChildIDByType(p, t, c, d);
-  }
-  HRESULT GetParentID(STOBJECTID id, STOBJECTID* p, LONG* d) override { return m_inner->GetParentID(id, p, d); }
-  HRESULT GetObjectType(STOBJECTID id, LONG* t, LONG* d) override { return m_inner->GetObjectType(id, t, d); }
-  HRESULT SetObjectName(STOBJECTID id, BSTR n, LONG* d) override { return m_inner->SetObjectName(id, n, d); }
-  HRESULT GetObjectName(STOBJECTID id, BSTR* n, LONG* d) override { return m_inner->GetObjectName(id, n, d); }
-  HRESULT SetLastUpdateTime(STOBJECTID id, SYSTEMTIME t, LONG* d) override {
-    return m_inner->SetLastUpdateTime(id, t, d);
-  }
-  HRESULT GetServiceObject(STOBJECTID p, LONG code, IVNDataABS_LabelService** s, LONG* d) override {
-    return m_inner->GetServiceObject(p, code, s, d);
-  }
-
- private:
-  IVNDataABS_Workspace* m_inner;
-};
-
+// A failure raised inside the replacement (here: no memory for the first
+// name the component writes) passes out and leaves the series as it was.
 TEST(ImportTest, FailureRaisedInsideTheReplacementRestoresTheSeries) {
   Filled source;
   Bytes envelope;
   ASSERT_EQ(source.Export(envelope, Settings(0)), KX9_OK);
-
-  refdb::RefDatabase db;
-  const STOBJECTID project = db.NewProject(u"T");
-  ThrowingWorkspace ws(db.Workspace());
-  C c(&ws);
-  c.Initialize(project);
+  Project target;
   const long bstrs = PlatformLiveBstrCount();
   _STKX9AUTODEVSET returned{};
-  // Series 2: classic database path, so CreateData reaches the database.
-  EXPECT_THROW(c.SetAllData(envelope.data(), static_cast<LONG>(envelope.size()), returned, static_cast<Series>(2)),
-               std::runtime_error);
-  EXPECT_EQ(A::Series(c), C::KX9LabelCPUSeriesStandard);
-  // The name string made for the call is freed on the way out; the record
-  // array is checked by the leak checker of the sanitizer build.
+  {
+    AllocFailure fail(1, kAllocBstr);
+    // Series 2: the classic database path, where names are written as BSTRs.
+    EXPECT_THROW(target.Import(envelope, returned, static_cast<Series>(2)), std::bad_alloc);
+  }
+  EXPECT_EQ(A::Series(*target.c), C::KX9LabelCPUSeriesStandard);
   EXPECT_EQ(PlatformLiveBstrCount(), bstrs);
   EXPECT_EQ(SettingsBytes(returned), SettingsBytes(Settings(0)));
 }
