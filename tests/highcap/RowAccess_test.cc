@@ -364,6 +364,11 @@ TEST_F(RowFixture, FailuresReportTheirCodes) {
     Fail(op, 1, 1);  // each fails on any non-zero status
     EXPECT_EQ(A::CreateAll(labels, 1, data), KX9_ERR_DB) << op;
   }
+  const STOBJECTID sdt = fx::AddSDTX(db, project, u"ST");
+  Fail("HighCapacityStructure.DeleteRows", 1, 1);  // only a negative status fails
+  EXPECT_EQ(A::Delete(labels, sdt), KX9_OK);
+  Fail("HighCapacityStructure.DeleteRows");
+  EXPECT_EQ(A::Delete(labels, sdt), KX9_ERR_DB);
   db.WithholdInterface(gvl, IVNDataABS_HighCapacityGlobalVariable::iid);
   EXPECT_EQ(A::Get(labels, gvl, none.elements) + A::Delete(labels, gvl) + A::Create(labels, gvl, in.elements), 6u);
 }
