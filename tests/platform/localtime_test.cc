@@ -1,3 +1,4 @@
+// Local time in whole seconds, with the day of the week.
 #include <gtest/gtest.h>
 
 #include <ctime>
@@ -6,6 +7,8 @@
 
 namespace {
 
+// The fields name a moment between two reads of the clock, milliseconds 0,
+// and the week day mktime computes for that date (0 = Sunday).
 TEST(LocalTime, WholeSecondsOfTheLocalClock) {
   const std::time_t before = std::time(nullptr);
   const SYSTEMTIME st = GetLocalTimeWholeSeconds();
@@ -22,7 +25,7 @@ TEST(LocalTime, WholeSecondsOfTheLocalClock) {
   const std::time_t t = std::mktime(&tm);
   EXPECT_LE(before, t);
   EXPECT_LE(t, after);
-  EXPECT_EQ(st.wDayOfWeek, tm.tm_wday);  // 0 = Sunday, as mktime computes it
+  EXPECT_EQ(st.wDayOfWeek, tm.tm_wday);
 }
 
 }  // namespace
