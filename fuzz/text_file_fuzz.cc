@@ -9,13 +9,12 @@
 // The fill pass must report the count pass's number; the filled records are
 // a non-empty prefix, each a GVL (14) or an SDT (18), and the records behind
 // it stay as constructed. Leaks are left to the sanitizer's exit check.
-#include <fcntl.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "component/KX9ComFuncLabelStructure.h"
 #include "refdb/RefDatabase.h"
@@ -35,63 +34,11 @@ namespace {
 struct Fixture {
   refdb::RefDatabase db;
   CKX9ComFuncLabelStructure labels{db.Workspace()};
+  // One file per process, rewritten for every input.
+  std::string path = std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") + "/kx9_text_file_fuzz_" +
+                     std::to_string(static_cast<long>(::getpid()));
   Fixture() { labels.Initialize(db.NewProject(u"Fuzz")); }
-};
-
-// One file per process, rewritten for every input and removed at exit.
-class TempFile {
- public:
-  TempFile() {
-    const char* dir = std::getenv("TMPDIR");
-    std::string name = std::string(dir != nullptr && *dir != 0 ? dir : "/tmp") + "/kx9_text_file_fuzz_XXXXXX";
-    m_fd = mkstemp(&name[0]);
-    if (m_fd < 0) std::abort();
-    m_name = name;
-  }
-  ~TempFile() {
-    close(m_fd);
-    unlink(m_name.c_str());
-  }
-  TempFile(const TempFile&) = delete;
-  TempFile& operator=(const TempFile&) = delete;
-
-  void Put(const BYTE* data, std::size_t size) {
-    if (ftruncate(m_fd, 0) != 0) std::abort();
-    std::size_t done = 0;
-    while (done < size) {
-      const ssize_t n = pwrite(m_fd, data + done, size - done, static_cast<off_t>(done));
-      if (n <= 0) std::abort();
-      done += static_cast<std::size_t>(n);
-    }
-  }
-  CString Path() const { return CString(FromUtf8(m_name)); }
-
- private:
-  int m_fd = -1;
-  std::string m_name;
-};
-
-// The supported pages among those the platform documents, 1252 first.
-std::vector<UINT> SupportedCodePages() {
-  std::vector<UINT> pages;
-  for (UINT cp : {1252u, 932u, 936u, 949u, 950u})
-    if (IsSupportedCodePage(cp)) pages.push_back(cp);
-  if (pages.empty() || pages[0] != 1252) std::abort();
-  return pages;
-}
-
-// Puts the thread's code page back whatever the input chose.
-class CodePageScope {
- public:
-  explicit CodePageScope(UINT cp) : m_saved(GetThreadAnsiCodePage()) {
-    if (!SetThreadAnsiCodePage(cp) || GetThreadAnsiCodePage() != cp) std::abort();
-  }
-  ~CodePageScope() { SetThreadAnsiCodePage(m_saved); }
-  CodePageScope(const CodePageScope&) = delete;
-  CodePageScope& operator=(const CodePageScope&) = delete;
-
- private:
-  UINT m_saved;
+  ~Fixture() { std::remove(path.c_str()); }
 };
 
 bool Untouched(const _STKX9LABELSTRUCTURE& r) {
@@ -101,26 +48,23 @@ bool Untouched(const _STKX9LABELSTRUCTURE& r) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const BYTE* data, std::size_t size) {
-  static Fixture* fx = new Fixture();
-  static TempFile file;
-  static const std::vector<UINT> pages = SupportedCodePages();
+  static Fixture fx;
+  static const UINT pages[] = {1252, 932, 936, 949, 950};
   if (size < 1) return 0;
   const BYTE control = data[0];
-  ++data;
-  --size;
-
   using C = CKX9ComFuncLabelStructure;
-  CodePageScope codePage(pages[(control & 7) % pages.size()]);
-  fx->labels.SetMode((control & 8) ? C::KX9LabelModeWithoutSystemLabel : C::KX9LabelModeNormal);
-  file.Put(data, size);
-  const CString path = file.Path();
+  if (!SetThreadAnsiCodePage(pages[(control & 7) % 5])) std::abort();
+  fx.labels.SetMode((control & 8) ? C::KX9LabelModeWithoutSystemLabel : C::KX9LabelModeNormal);
+  std::FILE* f = std::fopen(fx.path.c_str(), "wb");
+  if (f == nullptr || std::fwrite(data + 1, 1, size - 1, f) != size - 1 || std::fclose(f) != 0) std::abort();
+  const CString path(FromUtf8(fx.path));
 
   using A = KX9TestAccess<FuzzTag>;
-  const LONG count = A::Read(fx->labels, path, nullptr);
+  const LONG count = A::Read(fx.labels, path, nullptr);
   if (count < 0) std::abort();
   if (count == 0) return 0;
   std::unique_ptr<_STKX9LABELSTRUCTURE[]> records(new _STKX9LABELSTRUCTURE[static_cast<std::size_t>(count)]);
-  const LONG filled = A::Read(fx->labels, path, records.get());
+  const LONG filled = A::Read(fx.labels, path, records.get());
   if (filled != count) std::abort();
 
   // The first header line always opens record 0; filling never skips one.

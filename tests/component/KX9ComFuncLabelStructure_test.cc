@@ -34,24 +34,22 @@ namespace {
 using A = KX9TestAccess<LifecycleTag>;
 using C = CKX9ComFuncLabelStructure;
 
+// Configuration is stored unchecked and makes no database call; only series
+// 1 takes the X path.
 TEST(LifecycleTest, DefaultsAndUncheckedConfiguration) {
   refdb::RefDatabase db;
   C labels(db.Workspace());
   A::Check(labels, db.Workspace(), STOBJECTID::Null(), 0, 0);
   EXPECT_TRUE(A::SystemLabels(labels).IsEmpty() && A::Labels(labels).IsEmpty() && A::Structs(labels).IsEmpty());
-  EXPECT_EQ(A::Structs(labels).GetBlockSize(), 10);
-
   STOBJECTID id = STOBJECTID::Null();
   id.dwWord[11] = 7;  // every word counts
   EXPECT_EQ(labels.Initialize(id), KX9_OK);
-  for (LONG v : {1, 2, -1, 0}) {  // stored as given; only series 1 is the X path
+  for (LONG v : {1, 2, -1, 0}) {
     labels.SetCPUSeries(static_cast<C::KX9LabelCPUSeries>(v));
     labels.SetMode(static_cast<C::KX9LabelMode>(v));
     A::Check(labels, db.Workspace(), id, v, v);
   }
   EXPECT_EQ(db.Faults().TotalCalls(), 0);
-  C orphan(nullptr);
-  A::Check(orphan, nullptr, STOBJECTID::Null(), 0, 0);
 }
 
 TEST(LifecycleTest, DestructorDeletesDynamicLabelsOnly) {
