@@ -36,8 +36,7 @@ TEST(Archive, StringLengthFormsAreByteExact) {
     w.WriteString(s);
     Bytes expected = prefix;
     for (int i = 0; i < n; ++i) expected.insert(expected.end(), {0x02, 0x01});
-    EXPECT_EQ(w.Buffer(), expected) << n;
-    EXPECT_EQ(ReadOne(w.Buffer()), s) << n;
+    EXPECT_EQ(std::make_pair(w.Buffer(), ReadOne(w.Buffer())), std::make_pair(expected, s)) << n;
   }
 }
 
@@ -53,10 +52,9 @@ TEST(Archive, CountsAndIntegers) {
   CArchiveReader r(w.Buffer().data(), w.Size());
   for (DWORD n : {0u, 0xFFFEu, 0xFFFFu, 0x12345678u}) EXPECT_EQ(r.ReadCount(), n);
   EXPECT_EQ(r.ReadLong(), -2);
-  BYTE out[4] = {9, 9, 9, 9};
-  EXPECT_EQ(r.ReadBytes(out, 4), 2u);
-  EXPECT_EQ(Bytes(out, out + 4), (Bytes{1, 2, 9, 9}));
-  EXPECT_EQ(r.ReadBytes(out, 4), 0u);
+  Bytes out(4, 9);
+  const std::size_t first = r.ReadBytes(out.data(), 4), second = r.ReadBytes(out.data(), 4);
+  EXPECT_EQ(std::make_tuple(2u, 0u, Bytes{1, 2, 9, 9}), std::make_tuple(first, second, out));
   EXPECT_THROW(r.ReadByte(), CArchiveException);
 }
 
@@ -67,10 +65,9 @@ TEST(Archive, UntaggedStringsAreCodePageText) {
   EXPECT_EQ(ReadOne(Cat({0xFF, 0x00, 0x01}, 256, 'x')), CString(u'x', 256));
   EXPECT_EQ(ReadOne(Cat({0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x01, 0x00}, 65536, 'y')), CString(u'y', 65536));
   EXPECT_EQ(ReadOne({0xFF, 0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0x01, 0x00, 0x00, 0x00, 'z', 0}), u"z");  // widest tagged
-  const UINT saved = GetThreadAnsiCodePage();
   ASSERT_TRUE(SetThreadAnsiCodePage(932));
   EXPECT_EQ(ReadOne({0x03, 0x82, 0xA0, 'k'}), u"\u3042k");
-  SetThreadAnsiCodePage(saved);
+  SetThreadAnsiCodePage(1252);
 }
 
 // Every cut of a valid stream throws, and so does every length beyond the
@@ -95,8 +92,7 @@ TEST(Archive, TruncatedOrOversizedInputThrows) {
     CArchiveReader r(w.Buffer().data(), cut);
     EXPECT_THROW((r.ReadString(), r.ReadString(), r.ReadCount()), CArchiveException) << cut;
   }
-  CArchiveReader empty(nullptr, 0);
-  EXPECT_EQ(empty.ReadBytes(nullptr, 0), 0u);
+  EXPECT_EQ(CArchiveReader(nullptr, 0).ReadBytes(nullptr, 0), 0u);
 }
 
 }  // namespace

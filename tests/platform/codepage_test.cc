@@ -24,11 +24,10 @@ struct CodePageGuard {
 std::string Enc(UINT cp, const std::u16string& s) {
   std::string out = "x", implicit = "x";
   const std::size_t n = AppendWideToCodePage(cp, s.data(), s.size(), out);
-  EXPECT_EQ(n, out.size() - 1);
   EXPECT_TRUE(SetThreadAnsiCodePage(cp));
-  EXPECT_EQ(AppendWideToAnsi(s.data(), s.size(), implicit), n);
-  EXPECT_EQ(implicit, out);
-  EXPECT_EQ(WideToAnsiLength(s.data(), s.size()), n);
+  EXPECT_EQ(std::make_tuple(n, n, n, out),
+            std::make_tuple(out.size() - 1, AppendWideToAnsi(s.data(), s.size(), implicit),
+                            WideToAnsiLength(s.data(), s.size()), implicit));
   return out.substr(1);
 }
 
@@ -44,17 +43,13 @@ std::u16string Dec(UINT cp, const std::string& s) {
 // The page is per thread (1252 until set); unknown pages are refused.
 TEST(CodePage, ThreadPageIsPerThreadAndRefusesUnknownPages) {
   CodePageGuard guard;
-  EXPECT_EQ(GetThreadAnsiCodePage(), 1252u);
-  for (UINT cp : {1250u, 65001u}) {
-    EXPECT_FALSE(IsSupportedCodePage(cp) || SetThreadAnsiCodePage(cp)) << cp;
-    EXPECT_THROW(Enc(cp, u"a"), std::invalid_argument);
-    EXPECT_THROW(Dec(cp, "a"), std::invalid_argument);
-  }
-  EXPECT_EQ(GetThreadAnsiCodePage(), 1252u);
+  EXPECT_FALSE(IsSupportedCodePage(1250) || SetThreadAnsiCodePage(1250) || SetThreadAnsiCodePage(65001));
+  EXPECT_THROW(Enc(65001, u"a"), std::invalid_argument);
+  EXPECT_THROW(Dec(1250, "a"), std::invalid_argument);
+  UINT initial = GetThreadAnsiCodePage(), other = 0;
   ASSERT_TRUE(SetThreadAnsiCodePage(932));
-  UINT other = 0;
   std::thread([&] { other = GetThreadAnsiCodePage(); }).join();
-  EXPECT_EQ(other, 1252u);
+  EXPECT_EQ(std::make_pair(1252u, 1252u), std::make_pair(initial, other));
 }
 
 // What each page holds, as its codec defines it.
@@ -86,19 +81,18 @@ const Page kPages[] = {
 // neighbour.
 TEST(CodePage, EveryPageReadsEveryPairAndWritesItBack) {
   CodePageGuard guard;
-  for (const Page& page : kPages) {
-    SCOPED_TRACE(page.cp);
-    const UINT cp = page.cp;
+  for (const auto& [cp, leads, badSingles, wantedPairs, writtenElsewhere, wantedHeld, neighbours] : kPages) {
+    SCOPED_TRACE(cp);
     int pairs = 0, elsewhere = 0, held = 0;
     for (int b = 0; b < 256; ++b) {
-      bool lead = false;
-      for (const auto& r : page.leads) lead = lead || (b >= r.first && b <= r.second);
+      const bool lead = std::any_of(leads.begin(), leads.end(), [b](auto r) { return b >= r.first && b <= r.second; });
       const std::string single(1, static_cast<char>(b));
       const std::u16string one = Dec(cp, single);  // leaves the thread on the page
-      EXPECT_EQ(IsAnsiLeadByte(static_cast<BYTE>(b)), lead) << b;
-      ASSERT_EQ(one.size(), 1u);
-      const bool bad = lead || std::count(page.badSingles.begin(), page.badSingles.end(), b) != 0;
-      EXPECT_EQ(one[0] == 0xFFFD, bad) << b;  // a lead byte at the end of the input is bad too
+      // A lead byte at the end of the input is no character either.
+      const bool bad = lead || std::count(badSingles.begin(), badSingles.end(), b) != 0;
+      EXPECT_EQ(std::make_tuple(lead, std::size_t{1}, bad),
+                std::make_tuple(IsAnsiLeadByte(static_cast<BYTE>(b)), one.size(), one[0] == 0xFFFD))
+          << b;
       EXPECT_TRUE(bad || Enc(cp, one) == single) << b;
       for (int t = 0; lead && t < 256; ++t) {
         const std::string bytes = {static_cast<char>(b), static_cast<char>(t)};
@@ -108,27 +102,20 @@ TEST(CodePage, EveryPageReadsEveryPairAndWritesItBack) {
           continue;
         }
         ++pairs;
-        EXPECT_NE(c[0], 0xFFFD);
-        EXPECT_GE(t, 0x40) << b << "," << t;
         const std::string e = Enc(cp, c);
-        if (e == bytes) continue;
-        ++elsewhere;  // the encoder prefers another pair for this character
-        ASSERT_EQ(e.size(), 2u) << b << "," << t;
-        EXPECT_EQ(Dec(cp, e), c) << b << "," << t;
+        elsewhere += e != bytes;  // the encoder prefers another pair for this character
+        EXPECT_TRUE(c[0] != 0xFFFD && t >= 0x40 && (e == bytes || (e.size() == 2 && Dec(cp, e) == c))) << b << "," << t;
       }
     }
     for (unsigned u = 0x80; u < 0x10000; ++u) {
-      if (u >= 0xD800 && u <= 0xDFFF) continue;
       const char16_t c = static_cast<char16_t>(u);
       const std::string e = Enc(cp, std::u16string(1, c));
       if (e == "?") continue;
       ++held;
-      const auto n = page.neighbours.find(c);
-      EXPECT_EQ(Dec(cp, e), std::u16string(1, n == page.neighbours.end() ? c : n->second)) << u;
+      const auto n = neighbours.find(c);
+      EXPECT_EQ(Dec(cp, e), std::u16string(1, n == neighbours.end() ? c : n->second)) << u;
     }
-    EXPECT_EQ(pairs, page.pairs);
-    EXPECT_EQ(elsewhere, page.writtenElsewhere);
-    EXPECT_EQ(held, page.held);
+    EXPECT_EQ(std::make_tuple(wantedPairs, writtenElsewhere, wantedHeld), std::make_tuple(pairs, elsewhere, held));
   }
 }
 
@@ -148,8 +135,8 @@ TEST(CodePage, TextAndBytesAcrossPages) {
       {1252, kWriteOnly, u"\u0080\u0082\u009F\u0100\u3042", "?????"},
       {932, kBothWays, u"A\u3042\u6F22\uFF71\u2460\uE000\u0080\uF8F0\uF8F3", "A\x82\xA0\x8A\xBF\xB1\x87\x40\xF0\x40\x80\xA0\xFF"},
       {932, kWriteOnly, u"\u2170\uFFE2\u9ED1\u00A5\u2014\u0100\uAC00", "\xEE\xEF\x81\xCA\xEE\xEC????"},
-      {932, kReadOnly, u"\u2170\u2170\uFFE2\uFFE2\uFFE2", "\xFA\x40\xEE\xEF\xFA\x54\xEE\xF9\x81\xCA"},
-      {932, kReadOnly, u"\uFFFD@x\uFFFD\x7F\uFFFD\n\uFFFD\u3042a\uFFFD", "\x85@x\x81\x7F\x82\n\x85\x82\xA0" "a\x82"},
+      {932, kReadOnly, u"\u2170\u2170\uFFE2\uFFE2\uFFE2\uFFFD@x\uFFFD\x7F\uFFFD\n\uFFFD\u3042a\uFFFD",
+                       "\xFA\x40\xEE\xEF\xFA\x54\xEE\xF9\x81\xCA\x85@x\x81\x7F\x82\n\x85\x82\xA0" "a\x82"},
       {936, kBothWays, u"A\u4E2D\u6587", "A\xD6\xD0\xCE\xC4"},
       {936, kWriteOnly, u"\u20AC\uAC00\u3042", "??\xA4\xA2"},
       {936, kReadOnly, u"\uFFFD\uFFFDa\uFFFD\x7F\uFFFD@\uFFFD\uFFFD", "\x80\xFF" "a\x81\x7F\xA1@\xFE\xFE"},
@@ -158,20 +145,15 @@ TEST(CodePage, TextAndBytesAcrossPages) {
       {949, kReadOnly, u"\uFFFD\u3000\uFFFD[\uFFFD\uFFFD", "\xC9\xA1\xA1\x81[\xFE\xA1"},
       {950, kBothWays, u"\u4E2D\u6587\u8A31\u20AC", "\xA4\xA4\xA4\xE5\xB3\x5C\xA3\xE1"},
       {950, kWriteOnly, u"\uAC00\u5341\u00A5", "?\xA4\x51\xA2\x44"},
-      {950, kReadOnly, u"\u5341\u5341\uFFE5", "\xA2\xCC\xA4\x51\xA2\x44"},
-      {950, kReadOnly, u"\uFFFD@x\uFFFD\x7F\uFFFD\uFFFD\uFFFD", "\x81@x\xA1\x7F\xFF\xC8\xA1"},
+      {950, kReadOnly, u"\u5341\u5341\uFFE5\uFFFD@x\uFFFD\x7F\uFFFD\uFFFD\uFFFD", "\xA2\xCC\xA4\x51\xA2\x44\x81@x\xA1\x7F\xFF\xC8\xA1"},
   };
   // A surrogate pair, a lone high, a lone low and a high at the end: one '?' each.
   for (UINT cp : {1252u, 932u, 936u, 949u, 950u}) cases.emplace_back(cp, kWriteOnly, u"a\U0001F600b\xD800" u"c\xDC00\xD83D", "a?b?c??");
   // clang-format on
   for (const auto& [cp, way, text, bytes] : cases) {
     SCOPED_TRACE(::testing::Message() << cp << " " << ToUtf8(text));
-    if (way != kReadOnly) {
-      EXPECT_EQ(Enc(cp, text), bytes);
-    }
-    if (way != kWriteOnly) {
-      EXPECT_EQ(Dec(cp, bytes), text);
-    }
+    EXPECT_EQ(way == kReadOnly ? bytes : Enc(cp, text), bytes);
+    EXPECT_EQ(way == kWriteOnly ? text : Dec(cp, bytes), text);
   }
 }
 

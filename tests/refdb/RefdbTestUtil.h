@@ -29,17 +29,12 @@ inline std::u16string Take(BSTR b) {
   return s;
 }
 
-// A BSTR that frees itself.
-struct Bstr : BstrHolder {
-  explicit Bstr(const char16_t* s) : BstrHolder(SysAllocString(s)) {}
-  operator BSTR() const { return Get(); }  // NOLINT
-};
-
 // A new object of `type` under `parent`, or (type 0) a new element of `parent`.
 inline STOBJECTID Create(refdb::RefDatabase& db, const STOBJECTID& parent, LONG type = 0, const char16_t* name = u"") {
   STOBJECTID id{};
   LONG detail = 0;
-  EXPECT_EQ(S_OK, type ? db.Workspace()->CreateDataObject(parent, Bstr(name), type, 0, &id, &detail)
+  BstrHolder text(SysAllocString(name));
+  EXPECT_EQ(S_OK, type ? db.Workspace()->CreateDataObject(parent, text.Get(), type, 0, &id, &detail)
                        : db.Workspace()->CreateElementObject(parent, &id, &detail));
   return id;
 }
@@ -56,8 +51,8 @@ struct Sample {
   const long bstrs = PlatformLiveBstrCount(), taskMem = PlatformLiveTaskMemCount();
 
   ~Sample() {
-    EXPECT_EQ(0, db.OutstandingReferences());
-    EXPECT_EQ(std::make_pair(bstrs, taskMem), std::make_pair(PlatformLiveBstrCount(), PlatformLiveTaskMemCount()));
+    EXPECT_EQ(std::make_tuple(0L, bstrs, taskMem),
+              std::make_tuple(db.OutstandingReferences(), PlatformLiveBstrCount(), PlatformLiveTaskMemCount()));
   }
   STOBJECTID Child(LONG type) const { return db.ChildOfType(project, type); }
 };
