@@ -1,0 +1,575 @@
+// The high-capacity series against the reference database: row access (what
+// a write stores and a read gives back, batches, ownership, failure codes),
+// dynamic labels (devices, structure layouts, key forms, failure codes), the
+// label-to-device conversion behind them and the external equipment flag on
+// both CPU series.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "component/KX9ComFuncLabelStructure.h"
+#include "refdb/RefDatabase.h"
+#include "tests/support/AllocFailure.h"
+#include "tests/support/RefdbFixtures.h"
+
+namespace {
+struct HighCapTag;
+}
+
+template <>
+struct KX9TestAccess<HighCapTag> {
+  using C = CKX9ComFuncLabelStructure;
+  using Var = stVNGlobalVariableAndSystemLabelElementDataX;
+  static ULONG Get(C& o, STOBJECTID id, C::CElementArray& a) { return o._getDataElementX(id, a); }
+  static ULONG Delete(C& o, STOBJECTID id) { return o._deleteDataElementX(id); }
+  static ULONG Create(C& o, STOBJECTID id, C::CElementArray& a) { return o._createDataElementX(id, a); }
+  static ULONG CreateAll(C& o, LONG n, _STKX9LABELSTRUCTURE* d) { return o._createAllDataX(n, d); }
+  static Var* NewVars(C& o, LONG n) { return o._createGlobalVariableAndSystemLabelElementDataX(n); }
+  static void FreeVars(C& o, Var*& p, LONG n) { o._releaseGlobalVariableAndSystemLabelElementDataX(p, n); }
+  static C::CGVLDataArray& Kept(C& o) { return o.m_arrDeleteSystemLabel; }
+  static int Structures(C& o) { return o.m_mapDynamicStruct.GetCount(); }
+  static ULONG Convert(C& o, CString label, CString& device) { return o._convertLabelToKORVEXDevice(label, device); }
+};
+
+namespace {
+using A = KX9TestAccess<HighCapTag>;
+using C = CKX9ComFuncLabelStructure;
+using Rec = _STKX9LABELSTRUCTUREGVLDATA;
+using Member = _STKX9LABELSTRUCTURESDTDATA;
+namespace fx = refdb_fixtures;
+constexpr C::KX9LabelCPUSeries kStandard = C::KX9LabelCPUSeriesStandard, kX = C::KX9LabelCPUSeriesX;
+const std::string kGvl = "HighCapacityGlobalVariable.";
+
+std::string S(const CString& s) { return ToUtf8(s.Str()); }
+std::string N(LONGLONG n) { return std::to_string(n); }  // by value: packed fields too
+std::string Sizes(const CArray<_STARRAYSIZEINFO>& a) {
+  std::string s;
+  for (int i = 0; i < a.GetSize(); ++i) s += "(" + N(a[i].value1) + "," + N(a[i].value2) + ")";
+  return s;
+}
+
+// Every field of a variable record on one line.
+std::string Describe(const Rec& r) {
+  std::string s = N(r.lineNo) + " " + S(r.name) + " " + N(r.classKeyword) + " " + S(r.dataTypeName) + " " +
+                  S(r.initData) + " " + N(r.structType) + " " + S(r.remark) + " ex" + S(r.exAccess) + " c:";
+  for (int i = 0; i < KX9_COMMENT_COUNT; ++i)
+    if (!r.comments[i].IsEmpty()) s += N(i) + "=" + S(r.comments[i]) + ",";
+  s += " d:";
+  for (int i = 0; i < r.devices.GetSize(); ++i) s += S(r.devices[i].device) + "/" + S(r.devices[i].deviceExtra) + ",";
+  s += Sizes(r.arraySizes) + " dyn:" + S(r.dynamicAttr1) + "," + S(r.dynamicAttr2) + "," + N(r.dynamicAttr3) + "," +
+       S(r.dynamicAttr4) + "," + S(r.dynamicAttr5);
+  const _STKX9SYSTEMLABELDATA& y = r.systemLabel;
+  return s + " sys:" + N(y.ID) + "," + S(y.name) + "," + S(y.programName) + "," + N(y.CPUID) + "," + N(y.attribute) +
+         "," + N(y.status) + "," + N(y.projectID) + "," + N(y.listID) + "," + S(y.comment) + "," + S(y.remark) + "," +
+         N(y.dataType) + "," + N(y.dataSize) + "," + S(y.localName);
+}
+
+struct Datum : _STKX9LABELSTRUCTURE {  // deletes its element records by kind
+  explicit Datum(LONG type) { dataType = type; }
+  Rec* V(int i) { return static_cast<Rec*>(elements[i]); }
+};
+
+Rec* NewRec(Datum& d, const std::string& name, const char16_t* type = u"INT", LONG structType = 0) {
+  auto* v = new Rec;
+  v->name = FromUtf8(name);
+  v->dataTypeName = type;
+  v->structType = structType;
+  d.elements.Add(v);
+  return v;
+}
+void AddDevice(Rec* v, const char16_t* device, const char16_t* extra) {
+  v->devices.Add(_STKX9LABELSTRUCTUREGVLDEVICE{CString(device), CString(extra)});
+}
+
+// A project with an empty high-capacity list G and a component on the
+// high-capacity series over it; nothing may leak.
+struct HighCapTest : ::testing::Test {
+  refdb::RefDatabase db;
+  STOBJECTID project = db.NewProject(u"P");
+  STOBJECTID gvl = fx::AddGVLX(db, project, u"G");
+  C labels{db.Workspace()};
+  long bstrs = PlatformLiveBstrCount(), blocks = PlatformLiveTaskMemCount();
+
+  void SetUp() override {
+    labels.Initialize(project);
+    labels.SetCPUSeries(kX);
+    db.Faults().ResetCounts();
+  }
+  void TearDown() override {
+    for (int i = 0; i < A::Kept(labels).GetSize(); ++i) delete A::Kept(labels)[i];  // the host's records
+    labels.ReleaseDynamicLabelStruct();                                             // and structures
+    EXPECT_EQ(PlatformLiveBstrCount(), bstrs) << "a BSTR leaked";
+    EXPECT_EQ(PlatformLiveTaskMemCount(), blocks) << "a task-memory block leaked";
+    EXPECT_EQ(db.OutstandingReferences(), 0);
+  }
+  long Calls(const std::string& op) { return db.Faults().Calls(op); }
+  void Fail(const std::string& op, int nth = 1, HRESULT status = -1) {
+    db.Faults().Set(op, refdb::Fault{status, 0x77, nth, 1});
+  }
+};
+
+// --- row access ------------------------------------------------------------------
+
+// Each kind of row as stored (type code, structure type name, the texts
+// left null: only those the kind does not carry, empty ones travel as empty
+// BSTRs) and as read back, one line per row.
+TEST_F(HighCapTest, EveryKindOfRowIsStoredAndReadBack) {
+  Datum in(VN_TYPE_GVL);
+  Rec* v = NewRec(in, "Simple", u"DINT");
+  v->lineNo = 7, v->classKeyword = 4, v->initData = u"42", v->remark = u"rm", v->exAccess = u"1";
+  v->comments[0] = u"c0", v->comments[15] = u"c15";
+  AddDevice(v, u"D100", u"X1");
+  AddDevice(v, u"D200", u"X2");  // a simple variable stores only its first device
+  v->arraySizes.Add(_STARRAYSIZEINFO{-3, 1LL << 40});
+  NewRec(in, "Bare");  // no device entry
+  v = NewRec(in, "Struct", u"ST", 1);
+  AddDevice(v, u"M0", u"E0");
+  AddDevice(v, u"", u"E1");
+  v = NewRec(in, "Dyn", u"ST", 2);  // dynamic attributes instead of devices
+  v->dynamicAttr1 = u"a1", v->dynamicAttr3 = -9, v->dynamicAttr5 = u"-3", v->exAccess = u"yes";
+  AddDevice(v, u"ignored", u"");
+  NewRec(in, "Sys")->systemLabel = {11, u"SysName", u"Prog", 2, 0xABCD, 5, 3, 4, u"c", u"r", 6, 0xFEDC, u"Local"};
+  v = NewRec(in, "SysEmpty");  // its one device and its names empty
+  v->systemLabel.status = 5;
+  AddDevice(v, u"", u"");
+  NewRec(in, "NotSys")->systemLabel = {99, u"lost", u"", 1, 1, 0, 1, 1, u"", u"", 1, 1, u""};  // nothing written
+  ASSERT_EQ(A::Create(labels, gvl, in.elements), KX9_OK);
+
+  const std::string dev = " device deviceExtra", st = " structTypeName",
+                    dyn = " dynamicAttr1 dynamicAttr2 dynamicAttr4 dynamicAttr5",
+                    sys = " sysName sysProgramName sysLocalName", none = " dyn:,,0,, sys:0,,,0,0,0,0,0,,,0,0,";
+  const std::vector<std::string> expected = {
+      "7 Simple 4 DINT 42 0 rm ex1 c:0=c0,15=c15, d:D100/X1,(-3,1099511627776)" + none + " | 3  |" + st + dyn + sys,
+      "0 Bare 0 INT  0  ex0 c: d:/," + none + " | 2  |" + dev + st + dyn + sys,
+      "0 Struct 0 ST  1  ex0 c: d:M0/E0,/E1," + none + " | 9 ST |" + dev + dyn + sys,
+      "0 Dyn 0 ST  2  ex0 c: d: dyn:a1,,-9,,-3 sys:0,,,0,0,0,0,0,,,0,0, | 9 ST |" + dev + sys,
+      "0 Sys 0 INT  0  ex0 c: d:/, dyn:,,0,, sys:11,SysName,Prog,2,43981,5,3,4,,,6,65244,Local | 2  |" + dev + st + dyn,
+      "0 SysEmpty 0 INT  0  ex0 c: d:/, dyn:,,0,, sys:0,,,0,0,5,0,0,,,0,0, | 2  |" + st + dyn,
+      "0 NotSys 0 INT  0  ex0 c: d:/," + none + " | 2  |" + dev + st + dyn + sys,
+  };
+  const std::vector<fx::VariableRowSpec> rows = fx::ReadRowsX(db, gvl);
+  Datum out(VN_TYPE_GVL);
+  ASSERT_EQ(A::Get(labels, gvl, out.elements), KX9_OK);
+  ASSERT_EQ(rows.size(), expected.size());
+  ASSERT_EQ(out.elements.GetSize(), static_cast<int>(expected.size()));
+  for (int i = 0; i < out.elements.GetSize(); ++i)
+    EXPECT_EQ(Describe(*out.V(i)) + " | " + N(rows[i].dataTypeCode) + " " + ToUtf8(rows[i].structTypeName) + " | " +
+                  rows[i].nullTexts,
+              expected[i]);
+
+  // Members: class keyword 8, the case-sensitive type code, no null texts.
+  const STOBJECTID sdt = fx::AddSDTX(db, project, u"ST");
+  Datum members(VN_TYPE_SDT), back(VN_TYPE_SDT);
+  for (const char16_t* type : {u"BOOL", u"dint", u""}) {
+    auto* m = new Member;
+    m->lineNo = 5, m->name = m->dataTypeName = m->initData = m->comments[2] = type;
+    members.elements.Add(m);
+  }
+  ASSERT_EQ(A::Create(labels, sdt, members.elements) + A::Get(labels, sdt, back.elements), KX9_OK);
+  std::string got;
+  for (const auto& r : fx::ReadMemberRowsX(db, sdt))
+    got += N(r.classKeyword) + " " + N(r.dataTypeCode) + " null:" + r.nullTexts + "|";
+  for (int i = 0; i < back.elements.GetSize(); ++i) {
+    const auto* m = static_cast<Member*>(back.elements[i]);
+    got += N(m->lineNo) + S(m->name) + S(m->dataTypeName) + S(m->initData) + S(m->comments[2]) + "|";
+  }
+  EXPECT_EQ(got, "8 1 null:|8 100 null:|8 100 null:|5BOOLBOOLBOOLBOOL|5dintdintdintdint|5|");
+}
+
+// 2,500 records cross both ways 1000 rows a call, in order, each row's sizes
+// under its own row ID; the read takes the rows GetRowCount announced,
+// whatever count GetRowIDs reports. A failing batch keeps the earlier ones:
+// read, with the caller; written, in the table (the rows stay added).
+TEST_F(HighCapTest, RecordsCrossInBatchesOf1000InOrder) {
+  Datum in(VN_TYPE_GVL), out(VN_TYPE_GVL), partial(VN_TYPE_GVL);
+  auto sized = [](int i) { return i % 7 == 0 || i == 999 || i == 1000 || i == 2499; };
+  long withSizes = 0;
+  for (int i = 0; i < 2500; ++i) {
+    Rec* v = NewRec(in, "V" + N(i));
+    if (sized(i)) v->arraySizes.Add(_STARRAYSIZEINFO{i, i * 3LL}), v->arraySizes.Add(_STARRAYSIZEINFO{-i, 1});
+    withSizes += sized(i);
+  }
+  ASSERT_EQ(A::Create(labels, gvl, in.elements), KX9_OK);
+  EXPECT_EQ(Calls(kGvl + "AddRows") * 10 + Calls(kGvl + "SetRows"), 13);
+  db.SetReportedRowIDCount(1);
+  db.Faults().ResetCounts();
+  ASSERT_EQ(A::Get(labels, gvl, out.elements), KX9_OK);
+  EXPECT_EQ(Calls(kGvl + "GetRows"), 3);
+  EXPECT_EQ(Calls(kGvl + "GetArraySizes"), withSizes);
+  ASSERT_EQ(out.elements.GetSize(), 2500);
+  for (int i = 0; i < 2500; ++i)
+    ASSERT_EQ(S(out.V(i)->name) + Sizes(out.V(i)->arraySizes),
+              "V" + N(i) + (sized(i) ? "(" + N(i) + "," + N(i * 3) + ")(" + N(-i) + ",1)" : ""));
+  Fail(kGvl + "GetRows", 3);
+  EXPECT_EQ(A::Get(labels, gvl, partial.elements), KX9_ERR_DB);
+  EXPECT_EQ(partial.elements.GetSize(), 2000);
+  db.SetReportedRowIDCount(-1);
+
+  ASSERT_EQ(A::Delete(labels, gvl), KX9_OK);
+  Fail(kGvl + "SetRows", 2);
+  EXPECT_EQ(A::Create(labels, gvl, in.elements), KX9_ERR_DB);
+  const auto rows = fx::ReadRowsX(db, gvl);
+  ASSERT_EQ(rows.size(), 2500u);
+  EXPECT_EQ(rows[999].name + u"|" + rows[1000].name, u"V999|");
+  ASSERT_EQ(A::Delete(labels, gvl), KX9_OK);
+  db.Faults().ResetCounts();
+  Fail(kGvl + "SetArraySizes");  // keeps its whole batch from being written
+  EXPECT_EQ(A::Create(labels, gvl, in.elements), KX9_ERR_DB);
+  EXPECT_EQ(Calls(kGvl + "SetRows"), 0);
+}
+
+// Deleting a list first keeps its system labels of the listed statuses,
+// also when the deletion then fails; failing to collect them does not stop it.
+TEST_F(HighCapTest, DeletionKeepsSystemLabelsOfTheListedStatuses) {
+  std::vector<fx::VariableRowSpec> descs(16);
+  for (LONG s = 0; s < 16; ++s) {
+    descs[static_cast<size_t>(s)].name = FromUtf8("S" + N(s));
+    descs[static_cast<size_t>(s)].systemLabel.status = s;
+  }
+  fx::AddRowsX(db, gvl, descs);
+  Fail(kGvl + "DeleteRows");
+  EXPECT_EQ(A::Delete(labels, gvl), KX9_ERR_DB);
+  EXPECT_EQ(fx::ReadRowsX(db, gvl).size(), 16u);
+  std::string names;
+  for (int i = 0; i < A::Kept(labels).GetSize(); ++i) names += S(A::Kept(labels)[i]->name) + " ";
+  EXPECT_EQ(names, "S2 S3 S5 S6 S8 S10 S11 S13 S14 ");
+
+  Fail(kGvl + "GetRows");
+  EXPECT_EQ(A::Delete(labels, gvl), KX9_OK);
+  EXPECT_EQ(A::Kept(labels).GetSize(), 9);
+  EXPECT_TRUE(fx::ReadRowsX(db, gvl).empty());
+  EXPECT_TRUE(db.Exists(gvl));
+}
+
+// Every failing call of reading, writing, creating and deleting rows: its
+// result and what is left.
+TEST_F(HighCapTest, RowFailuresReportTheirCodes) {
+  std::vector<fx::VariableRowSpec> descs(3);
+  for (auto& s : descs) s.arraySizes = {{1, 2}};
+  fx::AddRowsX(db, gvl, descs);
+  const std::pair<std::string, HRESULT> reads[] = {{"Workspace.GetDataObject", -1},  {"Workspace.GetObjectType", 5},
+                                                   {kGvl + "GetRowCount", -1},       {kGvl + "GetRowIDs", -2},
+                                                   {kGvl + "GetArraySizeCount", -1}, {kGvl + "GetArraySizes", -1},
+                                                   {kGvl + "GetRowCount", 1}};
+  for (const auto& [op, status] : reads) {
+    Fail(op, 1, status);
+    Datum out(VN_TYPE_GVL);
+    EXPECT_EQ(A::Get(labels, gvl, out.elements), status == 1 ? KX9_OK : KX9_ERR_DB) << op;  // 1 is success here
+    EXPECT_EQ(out.elements.GetSize(), 0) << op;
+  }
+  Datum none(VN_TYPE_GVL), one(VN_TYPE_GVL);
+  AddDevice(NewRec(one, "V", u"ST", 1), u"D", u"E");
+  {
+    AllocFailure fail(1, kAllocTaskMem);  // the first array-size buffer
+    EXPECT_EQ(A::Get(labels, gvl, none.elements), KX9_ERR_ALLOC);
+  }
+  ASSERT_EQ(A::Delete(labels, gvl), KX9_OK);
+
+  db.Faults().ResetCounts();
+  EXPECT_EQ(A::Create(labels, gvl, none.elements), KX9_OK);  // nothing to write: no rows added
+  Fail(kGvl + "AddRows");
+  EXPECT_EQ(A::Create(labels, gvl, one.elements), KX9_ERR_DB);
+  EXPECT_EQ(Calls(kGvl + "AddRows") * 10 + Calls(kGvl + "SetRows"), 10);
+
+  // Task memory: 1 the comment entries, 2 and 3 the member device arrays.
+  // Only the comment entries may fail without stopping the write.
+  for (int nth : {2, 3, 1}) {
+    AllocFailure fail(nth, kAllocTaskMem);
+    EXPECT_EQ(A::Create(labels, gvl, one.elements), nth == 1 ? KX9_OK : KX9_ERR_ALLOC) << nth;
+  }
+  EXPECT_TRUE(fx::ReadRowsX(db, gvl).back().comments.empty());
+
+  // Whole data: none, a type other than 14 or 18 after one created, a
+  // failing flush.
+  EXPECT_EQ(A::CreateAll(labels, 0, nullptr), KX9_OK);
+  EXPECT_EQ(db.FlushCount(project), 0);
+  _STKX9LABELSTRUCTURE data[2];
+  data[0].dataType = VN_TYPE_GVL, data[0].name = u"L", data[1].dataType = VN_TYPE_GLOBAL_VARIABLE;
+  EXPECT_EQ(A::CreateAll(labels, 2, data), KX9_ERR_TYPE);
+  EXPECT_EQ(db.Children(db.ChildOfType(project, VN_TYPE_GVL_COLLECTION_X)).size(), 2u);
+  EXPECT_EQ(A::CreateAll(labels, 1, data), KX9_OK);
+  EXPECT_EQ(db.FlushCount(project), 1);
+  for (const char* op : {"Workspace.GetChildIDByType", "Workspace.CreateDataObject", "Storage.Flush"}) {
+    Fail(op, 1, 1);  // each fails on any non-zero status
+    EXPECT_EQ(A::CreateAll(labels, 1, data), KX9_ERR_DB) << op;
+  }
+  const STOBJECTID sdt = fx::AddSDTX(db, project, u"ST");
+  Fail("HighCapacityStructure.DeleteRows", 1, 1);  // only a negative status fails
+  EXPECT_EQ(A::Delete(labels, sdt), KX9_OK);
+  Fail("HighCapacityStructure.DeleteRows");
+  EXPECT_EQ(A::Delete(labels, sdt), KX9_ERR_DB);
+  db.WithholdInterface(gvl, IVNDataABS_HighCapacityGlobalVariable::iid);
+  EXPECT_EQ(A::Get(labels, gvl, none.elements) + A::Delete(labels, gvl) + A::Create(labels, gvl, one.elements), 6u);
+}
+
+// Releasing a block frees every text and array in it, whoever put them
+// there, null entries included.
+TEST_F(HighCapTest, ReleaseFreesWhateverEitherSidePutInARow) {
+  const stVNVariableCommentItem items[2] = {{9, SysAllocString(u"k9")}, {24, nullptr}};
+  EXPECT_EQ(A::NewVars(labels, 0), nullptr);
+  auto* vars = A::NewVars(labels, 2);
+  ASSERT_NE(vars, nullptr);
+  auto& v = vars[1];
+  v.comment.count = 2;
+  v.comment.items = static_cast<stVNVariableCommentItem*>(CoTaskMemAlloc(sizeof items));
+  std::memcpy(static_cast<void*>(v.comment.items), items, sizeof items);
+  for (BSTR* f : {&v.name, &v.dataTypeName, &v.initData, &v.device, &v.deviceExtra, &v.remark, &v.structTypeName,
+                  &v.dynamicAttr1, &v.dynamicAttr2, &v.dynamicAttr4, &v.dynamicAttr5, &v.sysName, &v.sysProgramName,
+                  &v.sysSpareText, &v.sysLocalName})
+    *f = SysAllocString(u"x");
+  v.memberDeviceCount = 2;
+  v.memberDevices = static_cast<BSTR*>(CoTaskMemAlloc(2 * sizeof(BSTR)));
+  v.memberDeviceExtras = static_cast<BSTR*>(CoTaskMemAlloc(2 * sizeof(BSTR)));
+  v.memberDevices[0] = SysAllocString(u"d");
+  v.memberDevices[1] = v.memberDeviceExtras[0] = nullptr;
+  v.memberDeviceExtras[1] = SysAllocString(u"e");
+  A::FreeVars(labels, vars, 2);
+  EXPECT_EQ(vars, nullptr);  // TearDown proves that nothing was left
+}
+
+// --- dynamic labels -------------------------------------------------------------
+
+// " @<label>.M0/ ... @<label>.M<n-1>/": n members whose devices the service made.
+std::string Converted(const std::string& label, int n) {
+  std::string s;
+  for (int m = 0; m < n; ++m) s += " @" + label + ".M" + N(m) + "/";
+  return s;
+}
+ULONGLONG PlainKey(const STOBJECTID& id) { return id.Key() + id.dwWord[3]; }
+
+// Types ST1, ST17 and MIXED; in G a variable without external access, then
+// simple, structured (type 2) and stored-device (type 1) ones; then an
+// empty list.
+struct DynTest : HighCapTest {
+  STOBJECTID st1, st17, mixed;
+  std::vector<LONG> rowIDs;
+
+  STOBJECTID Struct(const std::u16string& name, const std::vector<std::u16string>& types) {
+    const STOBJECTID id = fx::AddSDTX(db, project, name);
+    std::vector<fx::MemberRowSpec> rows(types.size());
+    for (size_t i = 0; i < types.size(); ++i)
+      rows[i].name = u"M" + FromUtf8(N(LONGLONG(i))), rows[i].dataTypeName = types[i];
+    fx::AddRowsX(db, id, rows);
+    return id;
+  }
+  void SetUp() override {
+    HighCapTest::SetUp();
+    st1 = Struct(u"ST1", {u"BOOL", u"INT", u"BOOL"});
+    std::vector<std::u16string> bits(34, u"BOOL");  // 17 BOOL, DINT, 16 BOOL
+    bits[17] = u"DINT";
+    st17 = Struct(u"ST17", bits);
+    mixed = Struct(u"MIXED", {u"bool", u"ST1", u"BOOL", u"REAL", u"FLOAT"});
+    const char16_t* vars[][2] = {{u"Hidden", u"INT"}, {u"WithDev", u"INT"}, {u"NoDev", u"DINT"}, {u"S1", u"ST1"},
+                                 {u"S2", u"ST1"},     {u"P1", u"ST1"},      {u"B17", u"ST17"},   {u"MX", u"MIXED"}};
+    std::vector<fx::VariableRowSpec> rows(8);
+    for (size_t i = 0; i < 8; ++i) {
+      rows[i].name = vars[i][0], rows[i].dataTypeName = vars[i][1];
+      rows[i].structType = i < 3 ? 0 : (i == 5 ? 1 : 2), rows[i].exAccess = i == 0 ? 0 : 1;
+    }
+    rows[1].device = u"D10", rows[1].deviceExtra = u"X10", rows[2].deviceExtra = u"X11";
+    rows[3].arraySizes = {{0, 4}, {0, 5}}, rows[3].dynamicAttr2 = u"12", rows[3].dynamicAttr5 = u"x";
+    rows[3].dynamicAttr3 = 4;
+    rows[5].memberDevices = {{u"DD", u"EE"}}, rows[5].arraySizes = {{3, 1}};  // fewer stored devices than members
+    rows[6].dynamicAttr2 = u" -7";
+    rowIDs = fx::AddRowsX(db, gvl, rows);
+    fx::AddGVLX(db, project, u"Empty");
+    db.Faults().ResetCounts();
+  }
+  // A label on one line: its devices (one the service made as "@" and the
+  // name it was made for) and its dynamic attributes.
+  std::string Describe(const _STKX9DYNAMICLABELDATA& l) const {
+    std::string s = S(l.name) + ":";
+    for (int i = 0; i < l.devices.GetSize(); ++i) {
+      std::string device = S(l.devices[i].device);
+      for (const auto& c : db.ConvertedLabels(project))
+        if (!device.empty() && FromUtf8(device) == c.second) device = "@" + ToUtf8(c.first);
+      s += " " + device + "/" + S(l.devices[i].deviceExtra);
+    }
+    return s + " attr " + N(l.dynamicAttr2Value) + "," + N(l.hasDynamicAttr2) + "," + N(l.dynamicAttr5Value) + "," +
+           N(l.hasDynamicAttr5) + "," + N(l.dynamicAttr3);
+  }
+};
+
+// Every externally accessible variable becomes a label with every device
+// completed (a structure's members named with the array suffix of a type 2
+// label), and each structured type gets one layout.
+TEST_F(DynTest, LabelsCarryDevicesAndOneStructurePerType) {
+  C::CDynamicLabelArray out, again;
+  ASSERT_EQ(labels.GetAllDynamicLabelData(out), KX9_OK);
+  const std::string none = " attr 0,0,0,0,0";
+  const std::vector<std::string> expected = {
+      "WithDev: D10/X10" + none,  // kept as stored
+      "NoDev: @NoDev/X11" + none,
+      "S1: @S1[0,0].M0/ @S1[0,0].M1/ @S1[0,0].M2/ attr 12,1,0,1,4",  // "x" reads as 0 but counts as set
+      "S2:" + Converted("S2", 3) + none,
+      "P1: DD/EE @P1.M1/ @P1.M2/" + none,  // type 1: the stored device stays, no suffix
+      "B17:" + Converted("B17", 34) + " attr -7,1,0,0,0",
+      "MX:" + Converted("MX", 5) + none,
+  };
+  const ULONGLONG structKeys[] = {0, 0, PlainKey(st1), PlainKey(st1), PlainKey(st1), PlainKey(st17), PlainKey(mixed)};
+  ASSERT_EQ(out.GetSize(), static_cast<int>(expected.size()));
+  for (int i = 0; i < out.GetSize(); ++i) {
+    EXPECT_EQ(Describe(*out[i]), expected[static_cast<size_t>(i)]);
+    EXPECT_EQ(+out[i]->structKey, structKeys[i]) << i;
+    EXPECT_EQ(+out[i]->listKey, (0xE003C000ULL << 32) | gvl.dwWord[3]);  // the list's key form
+    EXPECT_EQ(+out[i]->rowID, rowIDs[static_cast<size_t>(i) + 1]);
+  }
+
+  // BOOL,INT,BOOL -> 2,1,3; 17 BOOL, DINT, 16 BOOL -> 33,2,5 (16 bits a
+  // word); a structure or an unknown type is allocation type 0, adds nothing
+  // and ends a run of bits.
+  EXPECT_EQ(A::Structures(labels), 3);
+  const std::tuple<STOBJECTID, std::vector<int>, std::string> layouts[] = {
+      {st1, {1, 4, 1}, "2,1,3"}, {st17, {}, "33,2,5"}, {mixed, {1, 0, 1, 0, 7}, "2,4,6"}};
+  for (const auto& [id, allocTypes, counts] : layouts) {
+    _STKX9DYNAMICSTRUCTURE* s = nullptr;
+    ASSERT_EQ(labels.GetDynamicLabelStruct(PlainKey(id), s), 1);
+    EXPECT_EQ(N(s->bitCount) + "," + N(s->wordCount) + "," + N(s->totalWords), counts);
+    for (size_t m = 0; m < allocTypes.size(); ++m) {
+      const _STKX9DYNAMICSTRUCTELEM& e = s->elements[static_cast<int>(m)];
+      EXPECT_EQ(N(e.allocType) + S(e.name), N(allocTypes[m]) + "M" + N(LONGLONG(m)));
+      EXPECT_EQ(+e.typeKey, (0xE03C0000ULL << 32) | id.dwWord[3]);  // the type's member key form
+    }
+  }
+  _STKX9DYNAMICSTRUCTURE sentinel, *untouched = &sentinel, *first = nullptr;
+  EXPECT_EQ(labels.GetDynamicLabelStruct(0, untouched), 0);  // a simple label's key
+  EXPECT_EQ(untouched, &sentinel);
+
+  // A second call appends every label again and keeps the first structure
+  // under each key until they are released.
+  labels.GetDynamicLabelStruct(PlainKey(st1), first);
+  ASSERT_EQ(labels.GetAllDynamicLabelData(again), KX9_OK);
+  ASSERT_EQ(again.GetSize(), 14);
+  EXPECT_EQ(again[0], out[0]);
+  EXPECT_EQ(Describe(*again[9]), expected[2]);
+  EXPECT_EQ(labels.GetDynamicLabelStruct(PlainKey(st1), untouched) * 10 + A::Structures(labels), 13);
+  EXPECT_EQ(untouched, first);
+  labels.ReleaseDynamicLabelStruct();
+  EXPECT_EQ(labels.GetDynamicLabelStruct(PlainKey(st1), untouched), 0);
+}
+
+// A failure stops the walk with its code and hands over the labels gathered
+// before it; a member's conversion or member count failing does not. No
+// workspace is 3.
+TEST_F(DynTest, FailuresStopTheWalkAndKeepEarlierLabels) {
+  const struct {
+    std::string op;
+    HRESULT status;
+    LONG detail;
+    int nth;
+    ULONG expected;
+    int labels, structures;  // gathered before the failure
+  } cases[] = {
+      {"Workspace.GetChildIDByType", 1, 0, 1, KX9_ERR_DB, 0, 0},  // any status but S_OK fails
+      {"Workspace.GetChildIDList", -1, 0, 1, KX9_ERR_DB, 0, 0},
+      {"HighCapacityGlobalVariable.GetRows", -1, 0, 1, KX9_ERR_DB, 0, 0},
+      {"HighCapacityGlobalVariable.GetRowObjectID", -1, 0, 1, KX9_ERR_DB, 2, 0},
+      {"HighCapacityGlobalVariable.GetArraySizes", -1, 0, 1, KX9_ERR_DB, 2, 0},
+      {"DeviceConversion.ConvertLabels", -1, 0x66, 1, 0x66, 1, 0},    // a simple label's conversion
+      {"Workspace.GetObjectType", -1, 0, 1, KX9_ERR_DB, 2, 0},        // the structure's type
+      {"HighCapacityStructure.GetRows", -1, 0, 3, KX9_ERR_DB, 4, 1},  // P1's walk, after S1 stored ST1
+      {"DeviceConversion.ConvertLabels", -1, 0x66, 2, KX9_OK, 7, 3},  // its device stays empty
+      {"HighCapacityStructure.GetRowCount", -1, 0, 1, KX9_OK, 7, 3},  // the members still get entries
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.op + " #" + N(c.nth));
+    C fresh(db.Workspace());
+    fresh.Initialize(project);
+    fresh.SetCPUSeries(kX);
+    db.Faults().Set(c.op, refdb::Fault{c.status, c.detail, c.nth, 1});
+    C::CDynamicLabelArray out;
+    EXPECT_EQ(fresh.GetAllDynamicLabelData(out), c.expected);
+    EXPECT_EQ(out.GetSize() * 10 + A::Structures(fresh), c.labels * 10 + c.structures);
+    if (c.expected == KX9_OK && out.GetSize() == 7) {
+      EXPECT_EQ(Describe(*out[2]), std::string("S1: ") + (c.nth == 2 ? "" : "@S1[0,0].M0") +
+                                       "/ @S1[0,0].M1/ @S1[0,0].M2/ attr 12,1,0,1,4");
+    }
+    db.Faults().ClearAll();
+    fresh.ReleaseDynamicLabelStruct();
+  }
+  C::CDynamicLabelArray out;
+  EXPECT_EQ(C(nullptr).GetAllDynamicLabelData(out), KX9_ERR_NO_WORKSPACE);
+  db.WithholdServiceInterface(IVNDataABS_DeviceConversion::iid);
+  EXPECT_EQ(labels.GetAllDynamicLabelData(out), KX9_ERR_DB);
+  EXPECT_EQ(out.GetSize(), 1);
+}
+
+// --- external equipment flag and device conversion -----------------------------
+
+// The standard series stores the flag; the high-capacity series reads its
+// own and takes a set as a no-op without a database call.
+TEST_F(HighCapTest, ExternalFlagOnBothSeries) {
+  LONG flag = 0;
+  labels.SetCPUSeries(kStandard);
+  EXPECT_EQ(labels.SetExternalEquipmentFlag(-5) + labels.GetExternalEquipmentFlag(&flag), KX9_OK);
+  EXPECT_EQ(flag, -5);
+  labels.SetCPUSeries(kX);
+  db.SetHighCapacityExternalFlag(project, 3);
+  db.Faults().ResetCounts();
+  EXPECT_EQ(labels.SetExternalEquipmentFlag(7) + labels.GetExternalEquipmentFlag(&flag), KX9_OK);
+  EXPECT_EQ(flag, 3);
+  EXPECT_EQ(db.Faults().TotalCalls(), 3);  // child, object, flag: the set made none
+  EXPECT_EQ(db.ClassicExternalFlag(project), -5);
+  // The flag pointer is the host's to get right: a null one reaches the database.
+  for (auto series : {kStandard, kX}) {
+    labels.SetCPUSeries(series);
+    EXPECT_EQ(labels.GetExternalEquipmentFlag(nullptr), static_cast<ULONG>(refdb::kDetailBadArgument));
+  }
+}
+
+// A failing call of the flag or the conversion reports the database's
+// detail, whatever the sign of its status (0 when it gives none), and leaves
+// no device; a label service that succeeds with information has no
+// conversion. A missing interface is 2, a missing workspace 3 (but the
+// high-capacity setter needs none).
+TEST_F(HighCapTest, FlagAndConversionFailures) {
+  LONG flag = 0;
+  CString device;
+  C classic(db.Workspace());
+  classic.Initialize(project);
+  ASSERT_EQ(classic.SetExternalEquipmentFlag(-5), KX9_OK);
+  const std::function<ULONG()> get = [&] { return classic.GetExternalEquipmentFlag(&flag); };
+  const std::function<ULONG()> set = [&] { return classic.SetExternalEquipmentFlag(9); };
+  const std::function<ULONG()> getX = [&] { return labels.GetExternalEquipmentFlag(&flag); };
+  const std::function<ULONG()> convert = [&] { return A::Convert(labels, u"X", device = u"stale"); };
+  const std::tuple<const char*, std::function<ULONG()>, ULONG> rows[] = {
+      {"Workspace.GetChildIDByType", get, 0x77},
+      {"Workspace.GetDataObject", get, 0x77},
+      {"GlobalLabelSetting.GetExternalFlag", get, 0x77},
+      {"GlobalLabelSetting.SetExternalFlag", set, 0x77},
+      {"HighCapacityLabelSetting.GetExternalFlag", getX, 0x77},
+      {"DeviceConversion.ConvertLabels", convert, 0x77},
+      {"Workspace.GetServiceObject", convert, KX9_ERR_DB},
+  };
+  for (const auto& [op, call, onPositiveStatus] : rows) {
+    const std::pair<refdb::Fault, ULONG> faults[] = {
+        {{E_FAIL, 0x77}, 0x77}, {{1, 0x77}, onPositiveStatus}, {{E_FAIL, 0}, KX9_OK}};
+    for (const auto& [fault, expected] : faults) {
+      db.Faults().Set(op, fault);
+      EXPECT_EQ(call(), expected) << op << " " << fault.status;
+      EXPECT_TRUE(device.IsEmpty()) << op;
+    }
+  }
+  EXPECT_EQ(get(), KX9_OK);
+  EXPECT_EQ(flag, -5);  // no failed set got through
+
+  db.WithholdInterface(db.ChildOfType(project, VN_TYPE_GVL_COLLECTION), IVNDataABS_GlobalLabelSetting::iid);
+  db.WithholdInterface(db.ChildOfType(project, VN_TYPE_GVL_COLLECTION_X), IVNDataABS_HighCapacityLabelSetting::iid);
+  db.WithholdServiceInterface(IVNDataABS_DeviceConversion::iid);
+  for (const auto& call : {get, set, getX, convert}) EXPECT_EQ(call(), KX9_ERR_DB);
+  EXPECT_TRUE(device.IsEmpty());
+
+  C orphan(nullptr);
+  for (auto series : {kStandard, kX}) {
+    orphan.SetCPUSeries(series);
+    EXPECT_EQ(orphan.GetExternalEquipmentFlag(&flag), KX9_ERR_NO_WORKSPACE) << series;
+    EXPECT_EQ(orphan.SetExternalEquipmentFlag(1), series == kX ? KX9_OK : KX9_ERR_NO_WORKSPACE) << series;
+  }
+}
+
+}  // namespace
