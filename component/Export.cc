@@ -158,7 +158,8 @@ ULONG CKX9ComFuncLabelStructure::GetAllDataType(LONG lType, LONG* pCount, _STKX9
   std::unique_ptr<STOBJECTID[]> pIDs(pRawIDs);
   if (ulResult != KX9_OK) return ulResult;
 
-  if (lChildren > 0 && pData != nullptr) {
+  // GetCollectionList reports 0 or the number of children, never less.
+  if (pData != nullptr) {
     _STKX9LABELSTRUCTURE* pFirst = pData + *pCount;
     for (LONG i = 0; i < lChildren; ++i) {
       _STKX9LABELSTRUCTURE& stRecord = pFirst[i];
@@ -172,6 +173,6 @@ ULONG CKX9ComFuncLabelStructure::GetAllDataType(LONG lType, LONG* pCount, _STKX9
       if (ulResult != KX9_OK) break;
     }
   }
-  if (lChildren > 0) *pCount += lChildren;
+  *pCount += lChildren;
   return ulResult;
 }

@@ -41,13 +41,9 @@ void AppendHex(U16& out, ULONG v) {
   out.append(buf + i, static_cast<std::size_t>(8 - i));
 }
 
-inline void GetUtf16LE(const BYTE* src, std::size_t n, char16_t* out) {
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  std::memcpy(out, src, n * 2);
-#else
-  for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<char16_t>(src[2 * i] | (src[2 * i + 1] << 8));
-#endif
-}
+// The platform is little-endian (as the image is), so the units copy as they
+// stand.
+inline void GetUtf16LE(const BYTE* src, std::size_t n, char16_t* out) { std::memcpy(out, src, n * 2); }
 
 inline char16_t Unit16(const BYTE* p, std::size_t k) { return static_cast<char16_t>(p[2 * k] | (p[2 * k + 1] << 8)); }
 
@@ -141,15 +137,8 @@ class ImageWriter : public KX9LineSink {
   void Line(const char16_t* p, std::size_t n) override {
     if (m_bUtf16) {
       if (static_cast<std::size_t>(m_end - m_out) < 2 * (n + 1)) throw std::bad_alloc();
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-      std::memcpy(m_out, p, 2 * n);
+      std::memcpy(m_out, p, 2 * n);  // little-endian units, as on the platform
       m_out += 2 * n;
-#else
-      for (std::size_t i = 0; i < n; ++i) {
-        *m_out++ = static_cast<BYTE>(p[i] & 0xFFu);
-        *m_out++ = static_cast<BYTE>(p[i] >> 8);
-      }
-#endif
       *m_out++ = kLF;
       *m_out++ = 0;
     } else {

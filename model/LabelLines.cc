@@ -329,11 +329,11 @@ inline int SplitFields(const char16_t* p, std::size_t len, FieldSpan* out, int m
 // the escape and then replacing pairs from the left gives.
 void AppendUnescaped(U16& out, const char16_t* p, std::size_t n) {
   std::size_t i = 0;
-  while (i < n) {
+  for (;;) {
     std::size_t j = i;
     while (j < n && p[j] != kBackslash) ++j;
     out.append(p + i, j - i);
-    if (j == n) break;
+    if (j == n) return;
     i = j;
     while (j < n && p[j] == kBackslash) ++j;
     const std::size_t k = j - i;

@@ -552,6 +552,10 @@ LONGLONG WideToDecimalClamped(const char16_t* s, std::size_t n, LONGLONG lo, LON
 // Base 0 or 2..36; base 16 accepts an optional "0x"/"0X" prefix.
 LONG wcstol(const char16_t* s, char16_t** end, int base);
 
+// The images, blocks and UTF-16 texts are little-endian, and so is the host
+// this layer supports: code above it copies UTF-16 units as they stand.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "a little-endian host is required");
+
 // ---------------------------------------------------------------------------
 // The framework archive encoding of counts and strings (little-endian).
 class CArchiveException : public std::exception {

@@ -161,10 +161,11 @@ int CKX9ComFuncLabelStructure::CalcHash(const BYTE* pData, ULONG ulLength, BYTE*
 }
 
 // Copies the eleven serialized system-label fields; comment and remark of
-// the destination stay. Returns 0.
+// the destination stay. Returns 0. Both records exist: the line reader
+// passes the variable it builds and a record of the block it read.
 ULONG CKX9ComFuncLabelStructure::_setSystemLabelInf(_STKX9LABELSTRUCTUREGVLDATA* pDest,
                                                     const _STKX9LABELSTRUCTUREGVLDATA* pSrc) {
-  if (pDest != nullptr && pSrc != nullptr) pDest->systemLabel.CopyWithoutCommentAndRemark(pSrc->systemLabel);
+  pDest->systemLabel.CopyWithoutCommentAndRemark(pSrc->systemLabel);
   return KX9_OK;
 }
 

@@ -24,13 +24,9 @@ struct KX9TestAccess<envelope_test::Tag> {
   static C::KX9LabelCPUSeries Series(C& o) { return o.m_eCPUSeries; }
   static C::CGVLDataArray& DeleteSystemLabels(C& o) { return o.m_arrDeleteSystemLabel; }
   static ULONG GetAllDataMain(C& o, LONG* n, _STKX9LABELSTRUCTURE* p) { return o.GetAllDataMain(n, p); }
-  static ULONG GetAllDataType(C& o, LONG t, LONG* n, _STKX9LABELSTRUCTURE* p) { return o.GetAllDataType(t, n, p); }
   static ULONG SetAllDataMain(C& o, LONG n, _STKX9LABELSTRUCTURE* p) { return o.SetAllDataMain(n, p); }
   static ULONG DeleteAllDataType(C& o, LONG t) { return o.DeleteAllDataType(t); }
   static ULONG CreateAllData(C& o, LONG n, _STKX9LABELSTRUCTURE* p) { return o.CreateAllData(n, p); }
-  static ULONG CreateData(C& o, STOBJECTID parent, CString name, LONG type, STOBJECTID& id) {
-    return o.CreateData(parent, name, type, 0, id);
-  }
   static LONG ReadBinaryData(C& o, const BYTE* p, LONG n, _STKX9LABELSTRUCTURE* d) {
     return o.ReadBinaryData(p, n, d);
   }

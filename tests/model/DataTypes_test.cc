@@ -1,5 +1,9 @@
-// The data type codes the component derives from the basic type table.
+// The data type codes and allocation data the component derives from the
+// basic type table.
 #include <gtest/gtest.h>
+
+#include <string>
+#include <tuple>
 
 #include "component/KX9ComFuncLabelStructure.h"
 
@@ -13,55 +17,26 @@ struct KX9TestAccess<TypesTag> {
 
 namespace {
 using A = KX9TestAccess<TypesTag>;
+using namespace std::string_literals;
 
-TEST(DataTypesTest, CodesMatchExactlyAndStructuresAreNine) {
+// Every row's code, size and allocation type. The code lookup is exact and
+// case-sensitive, the allocation lookup folds ASCII case; both see a name up
+// to its first zero unit; any structured type is 9, even with a basic name.
+TEST(DataTypesTest, CodesAndAllocationDataPerName) {
   CKX9ComFuncLabelStructure labels(nullptr);
-  const struct {
-    const char16_t* name;
-    LONG structType;
-    LONG code;
-  } cases[] = {
-      // Exact and case-sensitive; FLOAT and LREAL share code 6.
-      {u"BOOL", 0, 1},
-      {u"INT", 0, 2},
-      {u"DINT", 0, 3},
-      {u"WORD", 0, 4},
-      {u"DWORD", 0, 5},
-      {u"FLOAT", 0, 6},
-      {u"LREAL", 0, 6},
-      {u"dint", 0, 100},
-      {u"DIN", 0, 100},
-      {u"DINT ", 0, 100},
-      {u"REAL", 0, 100},
-      {u"", 0, 100},
-      // Any structured type is 9, even with a basic name.
-      {u"BOOL", 1, 9},
-      {u"", -1, 9},
-  };
-  for (const auto& c : cases) EXPECT_EQ(A::Code(labels, c.name, c.structType), c.code) << ToUtf8(c.name);
-}
-
-// Both lookups see a name as C-string comparisons do: up to its first zero
-// unit. The code lookup and the allocation lookup agree on such a name.
-TEST(DataTypesTest, EmbeddedZeroEndsTheNameForEveryLookup) {
-  CKX9ComFuncLabelStructure labels(nullptr);
-  const struct {
-    std::u16string name;
-    LONG code;
-    WORD words;  // 0: no row
-  } cases[] = {
-      {std::u16string(u"DINT\0x", 6), 3, 2},
-      {std::u16string(u"BOOL\0", 5), 1, 1},
-      {std::u16string(u"dword\0DWORD", 11), 100, 2},  // the code lookup is case-sensitive
-      {std::u16string(u"\0INT", 4), 100, 0},
-  };
-  for (const auto& c : cases) {
-    const CString name(c.name);
-    EXPECT_EQ(A::Code(labels, name, 0), c.code) << ToUtf8(c.name);
-    WORD words = 0;
-    BYTE alloc = 0;
-    EXPECT_EQ(labels.GetTypeAndSizeForAllocDB(name, 0, words, alloc), KX9_OK);
-    EXPECT_EQ(words, c.words) << ToUtf8(c.name);
+  // Name, structure type, code, size in words (0: no row), allocation type.
+  const std::tuple<std::u16string, LONG, LONG, WORD, BYTE> cases[] = {
+      {u"BOOL"s, 0, 1, 1, 1},   {u"INT"s, 0, 2, 1, 4},     {u"DINT"s, 0, 3, 2, 5},    {u"WORD"s, 0, 4, 1, 2},
+      {u"DWORD"s, 0, 5, 2, 3},  {u"FLOAT"s, 0, 6, 4, 7},   {u"LREAL"s, 0, 6, 4, 7},   {u"dint"s, 0, 100, 2, 5},
+      {u"DIN"s, 0, 100, 0, 0},  {u"DINT "s, 0, 100, 0, 0}, {u"REAL"s, 0, 100, 0, 0},  {u""s, 0, 100, 0, 0},
+      {u"BOOL"s, 1, 9, 1, 1},   {u""s, -1, 9, 0, 0},       {u"DINT\0x"s, 0, 3, 2, 5}, {u"dword\0DWORD"s, 0, 100, 2, 3},
+      {u"\0INT"s, 0, 100, 0, 0}};
+  for (const auto& [name, structType, code, words, alloc] : cases) {
+    WORD w = 0;
+    BYTE a = 0;
+    EXPECT_EQ(A::Code(labels, CString(name), structType), code) << ToUtf8(name);
+    EXPECT_EQ(labels.GetTypeAndSizeForAllocDB(CString(name), 0, w, a), KX9_OK);
+    EXPECT_TRUE(w == words && a == alloc) << ToUtf8(name);
   }
 }
 }  // namespace
