@@ -400,7 +400,9 @@ struct DynTest : HighCapTest {
 // label), and each structured type gets one layout.
 TEST_F(DynTest, LabelsCarryDevicesAndOneStructurePerType) {
   C::CDynamicLabelArray out, again;
+  ResetNothrowNewCount();
   ASSERT_EQ(labels.GetAllDynamicLabelData(out), KX9_OK);
+  const long allocations = NothrowNewCount();
   const std::string none = " attr 0,0,0,0,0";
   const std::vector<std::string> expected = {
       "WithDev: D10/X10" + none,  // kept as stored
@@ -443,7 +445,12 @@ TEST_F(DynTest, LabelsCarryDevicesAndOneStructurePerType) {
   // A second call appends every label again and keeps the first structure
   // under each key until they are released.
   labels.GetDynamicLabelStruct(PlainKey(st1), first);
+  ResetNothrowNewCount();
   ASSERT_EQ(labels.GetAllDynamicLabelData(again), KX9_OK);
+  // Every structured label builds its type's structure, also when the key
+  // is stored already (the new one is then deleted).
+  EXPECT_EQ(NothrowNewCount(), allocations);
+  EXPECT_GE(allocations, 5);
   ASSERT_EQ(again.GetSize(), 14);
   EXPECT_EQ(again[0], out[0]);
   EXPECT_EQ(Describe(*again[9]), expected[2]);
