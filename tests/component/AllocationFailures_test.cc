@@ -11,7 +11,6 @@
 #include <functional>
 #include <memory>
 #include <new>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,6 +58,14 @@ void DeleteCollected(Project& p) {
   C::CGVLDataArray& a = Access::Collected(*p.c);
   for (int i = 0; i < a.GetSize(); ++i) delete a[i];
   a.RemoveAll();
+}
+
+// The test's own records, made with the countdown paused: they are the
+// caller's, not the operation's.
+template <class F>
+auto Unarmed(F make) {
+  AllocFailurePause pause;
+  return make();
 }
 
 void RunWithEveryAllocationFailing(const Operation& op) {
@@ -139,10 +146,7 @@ TEST(AllocationFailures, EveryOperationFailsCleanlyAtEveryAllocation) {
   };
   // The image of the sample, written and read back through the records.
   auto imageRoundTrip = [](Project& p) {
-    std::optional<AllocFailurePause> pause;
-    pause.emplace();  // the records are the caller's
-    DataSet d = Sample();
-    pause.reset();
+    DataSet d = Unarmed(Sample);
     _STKX9LABELSTRUCTURE* records = d.data.release();
     BYTE* image = nullptr;
     const LONG length = Access::Write(*p.c, d.count, records, image);
@@ -151,16 +155,11 @@ TEST(AllocationFailures, EveryOperationFailsCleanlyAtEveryAllocation) {
     if (length < 0) return length;
     const LONG count = Access::Read(*p.c, image, length, nullptr);
     if (count < 0) return count;
-    pause.emplace();
-    DataSet back(count);
-    pause.reset();
+    DataSet back = Unarmed([count] { return DataSet(count); });
     return Access::Read(*p.c, image, length, back.data.get()) == count ? 0 : -1;
   };
   auto blockRoundTrip = [](Project& p) {
-    std::optional<AllocFailurePause> pause;
-    pause.emplace();  // the records are the caller's
-    DataSet d = Sample();
-    pause.reset();
+    DataSet d = Unarmed(Sample);
     C::CGVLDataList labels;
     labels.AddTail(static_cast<_STKX9LABELSTRUCTUREGVLDATA*>(d[2].elements[1]));
     LONG length = 0;
@@ -196,16 +195,11 @@ TEST(AllocationFailures, EveryOperationFailsCleanlyAtEveryAllocation) {
   const std::string textPath = ::testing::TempDir() + "kx9_alloc_labels_" + std::to_string(::getpid()) + ".txt";
   auto textFile = [&textPath](Project& p) {
     const CString path(FromUtf8(textPath));
-    std::optional<AllocFailurePause> pause;
-    pause.emplace();  // the records are the caller's
     std::remove(textPath.c_str());
-    DataSet d = Sample();
-    pause.reset();
+    DataSet d = Unarmed(Sample);
     Access::WriteText(*p.c, d.count, d.data.get(), path);
     const LONG count = Access::ReadText(*p.c, path, nullptr);
-    pause.emplace();
-    DataSet back(count > 0 ? count : 1);
-    pause.reset();
+    DataSet back = Unarmed([count] { return DataSet(count > 0 ? count : 1); });
     return count > 0 ? Access::ReadText(*p.c, path, back.data.get()) : count;
   };
   auto dynamicLabels = [](Project& p) {

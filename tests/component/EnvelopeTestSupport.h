@@ -87,17 +87,7 @@ inline _STKX9LABELSTRUCTUREGVLDATA* Variable(ULONG line, const char16_t* name, c
 }
 
 inline void MakeSystemLabel(_STKX9LABELSTRUCTUREGVLDATA* v, LONG id, LONG status) {
-  v->systemLabel.ID = id;
-  v->systemLabel.name = v->name;
-  v->systemLabel.programName = u"MAIN";
-  v->systemLabel.CPUID = 2;
-  v->systemLabel.attribute = 0x0103;
-  v->systemLabel.status = status;
-  v->systemLabel.projectID = 9;
-  v->systemLabel.listID = 4;
-  v->systemLabel.dataType = 1;
-  v->systemLabel.dataSize = 1;
-  v->systemLabel.localName = u"lokal \u00e9";
+  v->systemLabel = {id, v->name, u"MAIN", 2, 0x0103, status, 9, 4, u"", u"", 1, 1, u"lokal \u00e9"};
 }
 
 // One GVL "Lamps" first, then an SDT "Point", so that a gathering order that
