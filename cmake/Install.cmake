@@ -10,6 +10,7 @@ set(KX9_PUBLIC_HEADERS
   highcap/KX9DynamicLabelRecords.h
   highcap/VNRowRecords.h
   model/KX9LabelRecords.h
+  model/KX9ReadDiagnostics.h
   platform/kx9platform.h
   workspace/VNDataABS.h
   workspace/VNObjectID.h)

@@ -27,8 +27,6 @@ CKX9ComFuncLabelStructure::~CKX9ComFuncLabelStructure() {
     _STKX9DYNAMICLABELDATA* pLabel = m_arrDynamicLabel.GetAt(i);
     if (pLabel != nullptr) delete pLabel;
   }
-  m_arrDynamicLabel.RemoveAll();
-  m_mapDynamicStruct.RemoveAll();
 }
 
 ULONG CKX9ComFuncLabelStructure::Initialize(STOBJECTID stObjectID) {

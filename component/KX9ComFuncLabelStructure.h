@@ -18,6 +18,7 @@
 #include "highcap/KX9DynamicLabelRecords.h"
 #include "highcap/VNRowRecords.h"
 #include "model/KX9LabelRecords.h"
+#include "model/KX9ReadDiagnostics.h"
 #include "platform/kx9platform.h"
 #include "workspace/VNDataABS.h"
 
@@ -175,6 +176,17 @@ class KX9_EXPORT CKX9ComFuncLabelStructure {
   LONG GetUnicodeStringLength(CString strText);
   void WriteTextFile(LONG lCount, _STKX9LABELSTRUCTURE* pData, CString strPath);
   LONG ReadTextFile(CString strPath, _STKX9LABELSTRUCTURE* pData);
+  // The same readers, with what they skip or cannot account for reported to
+  // pDiag (none: exactly the readers above). The filling pass reports; the
+  // counting pass (pData null) reports nothing. pOffsets: each line's byte in
+  // the input, or none; bFlagsNeedLabels: whether a system-label flag without
+  // a system label to go with it is a finding (not in the text file, which
+  // never carries them).
+  LONG ReadBinaryData(const BYTE* pImage, LONG lLength, _STKX9LABELSTRUCTURE* pData, KX9ReadDiagnostics* pDiag);
+  ULONG ConvertStringToStructData(CStringArray& arrLines, LONG lCount, _STKX9LABELSTRUCTURE* pData,
+                                  const CGVLDataList& lstSystemLabel, KX9ReadDiagnostics* pDiag,
+                                  const LONGLONG* pOffsets, bool bFlagsNeedLabels);
+  LONG ReadTextFile(CString strPath, _STKX9LABELSTRUCTURE* pData, KX9ReadDiagnostics* pDiag);
 
   // --- element operations (classic path) -----------------------------------
   ULONG GetDataElement(STOBJECTID stDataID, CElementArray& arrElements);

@@ -20,9 +20,6 @@ using U16 = std::u16string;
 constexpr BYTE kLF = 0x0A;
 constexpr BYTE kCR = 0x0D;
 
-// The trailer marker, tested like the header markers on a line's text with
-// its appended comma.
-constexpr char16_t kTrailerMarker[] = u"SYSLBL,";
 constexpr std::size_t kMarkerPrefix = 7;  // the longest marker
 
 void AppendDecimal(U16& out, LONGLONG v) {
@@ -124,7 +121,7 @@ enum class LineKind { kOther, kHeader, kTrailer };
 // appends takes part, so "GVL" alone is a header.
 LineKind Classify(const char16_t* t, std::size_t n) {
   if (KX9HeaderDataType(t, n) != 0) return LineKind::kHeader;
-  if (KX9StartsWithMarker(t, n, kTrailerMarker)) return LineKind::kTrailer;
+  if (KX9StartsWithMarker(t, n, kKX9TrailerMarker)) return LineKind::kTrailer;
   return LineKind::kOther;
 }
 
@@ -165,9 +162,15 @@ class ImageLines : public KX9LineList {
  public:
   ImageLines(const BYTE* pImage, bool bUtf16) : m_pImage(pImage), m_bUtf16(bUtf16) {}
 
-  // A taken line: `units` units from byte `offset`, already cut at its first zero unit.
-  void Add(std::size_t offset, std::size_t units) {
-    m_spans.push_back(Span{static_cast<ULONG>(offset), static_cast<ULONG>(units)});
+  // A taken line: `units` units from byte `offset`, already cut at its first
+  // zero unit; `line` is its number among the image's lines.
+  void Add(std::size_t offset, std::size_t units, LONG line) {
+    m_spans.push_back(Span{static_cast<ULONG>(offset), static_cast<ULONG>(units), line});
+  }
+  void Place(int i, LONGLONG& offset, LONG& line) const override {
+    const Span& span = m_spans[static_cast<std::size_t>(i)];
+    offset = span.offset;
+    line = span.line;
   }
   int Count() const override { return static_cast<int>(m_spans.size()); }
   void Get(int i, const char16_t*& p, std::size_t& n) override {
@@ -189,6 +192,7 @@ class ImageLines : public KX9LineList {
   struct Span {
     ULONG offset;  // images are addressed by 32-bit sizes
     ULONG units;
+    LONG line;
   };
   const BYTE* m_pImage;
   bool m_bUtf16;
@@ -233,7 +237,7 @@ LONG CKX9ComFuncLabelStructure::WriteBinaryData(LONG lCount, _STKX9LABELSTRUCTUR
       if (lBlock < 0 || (lBlock > 0 && pBlock == nullptr)) throw std::bad_alloc();
       CString strHash;
       CalcMD5Hash(pBlock, static_cast<ULONG>(lBlock), strHash);
-      trailer = kTrailerMarker;
+      trailer = kKX9TrailerMarker;
       AppendHex(trailer, static_cast<ULONG>(lBlock));
       trailer.push_back(u',');
       AppendDecimal(trailer, static_cast<LONG>(m_eMode));
@@ -244,7 +248,7 @@ LONG CKX9ComFuncLabelStructure::WriteBinaryData(LONG lCount, _STKX9LABELSTRUCTUR
     bRecordsDue = true;
     // The image and its envelope must stay addressable by 32-bit sizes.
     constexpr LONGLONG kMaxSize = std::numeric_limits<LONG>::max();
-    if (llTotal > kMaxSize || lHeaderSize < 0 || llTotal + lHeaderSize + 1 > kMaxSize) throw std::bad_alloc();
+    if (lHeaderSize < 0 || llTotal + lHeaderSize + 1 > kMaxSize) throw std::bad_alloc();
 
     const std::size_t nHeader = static_cast<std::size_t>(lHeaderSize);
     const std::size_t nImage = static_cast<std::size_t>(llTotal);
@@ -276,7 +280,13 @@ LONG CKX9ComFuncLabelStructure::WriteBinaryData(LONG lCount, _STKX9LABELSTRUCTUR
 }
 
 LONG CKX9ComFuncLabelStructure::ReadBinaryData(const BYTE* pImage, LONG lLength, _STKX9LABELSTRUCTURE* pData) {
+  return ReadBinaryData(pImage, lLength, pData, nullptr);
+}
+
+LONG CKX9ComFuncLabelStructure::ReadBinaryData(const BYTE* pImage, LONG lLength, _STKX9LABELSTRUCTURE* pData,
+                                               KX9ReadDiagnostics* pDiag) {
   if (lLength <= 0) return 0;
+  if (pData == nullptr) pDiag = nullptr;  // the filling pass reports
   if (pImage == nullptr) return -1;
 
   const bool bUtf16 = m_eCPUSeries != KX9LabelCPUSeriesStandard;
@@ -288,10 +298,17 @@ LONG CKX9ComFuncLabelStructure::ReadBinaryData(const BYTE* pImage, LONG lLength,
   try {
     ImageLines lines(pImage, bUtf16);
     U16 prefix;  // the first units of a code-page line, for classifying it
+    // Line numbers: the units between one taken line and the next are the
+    // line feeds of empty lines.
+    LONG line = 0;
+    std::size_t after = 0;
+    bool bTrailer = false;  // the block behind it takes the rest
 
     auto onLine = [&](std::size_t first, std::size_t end, std::size_t next) -> bool {
       const BYTE* s = pImage + first * unitSize;
       std::size_t n = end - first;  // units; the text ends at its first zero unit
+      line += static_cast<LONG>(first - after) + 1;
+      after = next;
       LineKind kind;
       if (bUtf16) {
         for (std::size_t k = 0; k < n; ++k) {
@@ -313,7 +330,10 @@ LONG CKX9ComFuncLabelStructure::ReadBinaryData(const BYTE* pImage, LONG lLength,
         AppendAnsiToWide(s, n < kMarkerPrefix + 1 ? n : kMarkerPrefix + 1, prefix);
         kind = Classify(prefix.data(), prefix.size() < kMarkerPrefix ? prefix.size() : kMarkerPrefix);
       }
-      if (pData != nullptr) lines.Add(first * unitSize, n);
+      if (pDiag && n < end - first)
+        pDiag->Report(static_cast<LONGLONG>((first + n) * unitSize), line,
+                      "a zero unit ends the line early: the rest of it is not read");
+      if (pData != nullptr) lines.Add(first * unitSize, n, line);
 
       if (kind == LineKind::kHeader) {
         ++lCount;
@@ -323,6 +343,7 @@ LONG CKX9ComFuncLabelStructure::ReadBinaryData(const BYTE* pImage, LONG lLength,
 
       // The trailer: the scan ends here. Only the filling pass reads it.
       if (pData == nullptr) return false;
+      bTrailer = true;
       const char16_t* pLine = nullptr;
       std::size_t nLine = 0;
       lines.Get(lines.Count() - 1, pLine, nLine);
@@ -332,10 +353,18 @@ LONG CKX9ComFuncLabelStructure::ReadBinaryData(const BYTE* pImage, LONG lLength,
       const LONG lBlock = wcstol(arrFields[1], nullptr, 16);
       const int nMode = static_cast<int>(_wtol(arrFields[2]));
       const std::size_t blockStart = next * unitSize;
-      if (lBlock < 0 || static_cast<ULONGLONG>(blockStart) + static_cast<ULONGLONG>(lBlock) > len) return false;
+      if (lBlock < 0 || static_cast<ULONGLONG>(blockStart) + static_cast<ULONGLONG>(lBlock) > len) {
+        if (pDiag) pDiag->Report(blockStart, line, "the system-label block runs past the end: no system label is read");
+        return false;
+      }
+      if (pDiag && blockStart + static_cast<std::size_t>(lBlock) < len)
+        pDiag->Report(static_cast<LONGLONG>(blockStart) + lBlock, line, "bytes after the system-label block are not read");
       CString strHash;
       CalcMD5Hash(pImage + blockStart, static_cast<ULONG>(lBlock), strHash);
-      if (strHash.CompareNoCase(arrFields[3]) != 0) return false;
+      if (strHash.CompareNoCase(arrFields[3]) != 0) {
+        if (pDiag) pDiag->Report(blockStart, line, "the system-label block does not match its digest: no system label is read");
+        return false;
+      }
       DeserializeSystemLabelData(pImage + blockStart, lBlock, nMode, lstSystemLabel);
       return false;
     };
@@ -365,6 +394,9 @@ LONG CKX9ComFuncLabelStructure::ReadBinaryData(const BYTE* pImage, LONG lLength,
       }
     }
 
+    if (pDiag && bUtf16 && len % 2 != 0 && !bTrailer)
+      pDiag->Report(static_cast<LONGLONG>(len - 1), 0, "the last byte is half a UTF-16 unit and is not read");
+
     // The lines read as ConvertStringToStructData reads them.
     if (lCount > 0 && pData != nullptr) {
       KX9ReadLabelLines(
@@ -372,7 +404,7 @@ LONG CKX9ComFuncLabelStructure::ReadBinaryData(const BYTE* pImage, LONG lLength,
           [](void* pContext, _STKX9LABELSTRUCTUREGVLDATA* pDest, const _STKX9LABELSTRUCTUREGVLDATA* pSrc) {
             static_cast<CKX9ComFuncLabelStructure*>(pContext)->_setSystemLabelInf(pDest, pSrc);
           },
-          this);
+          this, pDiag);
     }
   } catch (...) {
     lCount = -1;

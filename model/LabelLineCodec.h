@@ -9,11 +9,15 @@
 #include <string>
 
 #include "model/KX9LabelRecords.h"
+#include "model/KX9ReadDiagnostics.h"
 
 // The header line markers: "GVL," or "SDT," opens a datum's lines.
 constexpr char16_t kKX9GVLMarker[] = u"GVL,";
 constexpr char16_t kKX9SDTMarker[] = u"SDT,";
 constexpr std::size_t kKX9MarkerUnits = 4;
+// The trailer marker: "SYSLBL," opens the line behind the lines that
+// announces the system-label block.
+constexpr char16_t kKX9TrailerMarker[] = u"SYSLBL,";
 
 // Whether a line's text, with the comma its reader appends after it, begins
 // with `marker` (zero-terminated). `n` counts the text without that comma.
@@ -80,6 +84,8 @@ class KX9LineList {
   virtual int Count() const = 0;
   // The text of line i; valid until the next call.
   virtual void Get(int i, const char16_t*& p, std::size_t& n) = 0;
+  // Where line i starts in the input: its byte and its line number.
+  virtual void Place(int i, LONGLONG& offset, LONG& line) const = 0;
 
  protected:
   ~KX9LineList() = default;
@@ -91,6 +97,10 @@ using KX9SystemLabelCopy = void (*)(void* pContext, _STKX9LABELSTRUCTUREGVLDATA*
 
 // The line reader: fills data [0, lCount) of pData from the lines. System
 // labels are taken from lstSystemLabel in order, one per flagged variable,
-// only when bUseFlag. Raises std::bad_alloc; what was appended stays.
+// only when bUseFlag. Raises std::bad_alloc; what was appended stays. Lines
+// outside any list, lists or variables cut short, lines after the last
+// list (but a "SYSLBL" trailer) and, when bFlagsNeedLabels, flags without a
+// system label go to pDiag when there is one.
 void KX9ReadLabelLines(KX9LineList& lines, LONG lCount, _STKX9LABELSTRUCTURE* pData,
-                       const CKX9GVLDataList& lstSystemLabel, bool bUseFlag, KX9SystemLabelCopy pCopy, void* pContext);
+                       const CKX9GVLDataList& lstSystemLabel, bool bUseFlag, KX9SystemLabelCopy pCopy, void* pContext,
+                       KX9ReadDiagnostics* pDiag = nullptr, bool bFlagsNeedLabels = true);

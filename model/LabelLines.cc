@@ -417,8 +417,16 @@ void KX9FormatLabelLines(LONG lCount, const _STKX9LABELSTRUCTURE* pData, bool bF
 }
 
 void KX9ReadLabelLines(KX9LineList& lines, LONG lCount, _STKX9LABELSTRUCTURE* pData,
-                       const CKX9GVLDataList& lstSystemLabel, bool bUseFlag, KX9SystemLabelCopy pCopy, void* pContext) {
+                       const CKX9GVLDataList& lstSystemLabel, bool bUseFlag, KX9SystemLabelCopy pCopy, void* pContext,
+                       KX9ReadDiagnostics* pDiag, bool bFlagsNeedLabels) {
   if (lCount <= 0 || pData == nullptr) return;
+  // A finding about line i of the list.
+  auto report = [&](int i, const char* what) {
+    LONGLONG offset = 0;
+    LONG line = 0;
+    lines.Place(i, offset, line);
+    pDiag->Report(offset, line, what);
+  };
 
   enum class State { kHeader, kElement, kDevice };
   State state = State::kHeader;
@@ -441,7 +449,9 @@ void KX9ReadLabelLines(KX9LineList& lines, LONG lCount, _STKX9LABELSTRUCTURE* pD
     }
   };
 
-  for (int i = 0; i < nLines && d < lCount; ++i) {
+  int i = 0;
+  int iHeader = 0;  // the line that opened the datum being filled
+  for (; i < nLines && d < lCount; ++i) {
     const char16_t* p = nullptr;
     std::size_t n = 0;
     lines.Get(i, p, n);
@@ -449,7 +459,11 @@ void KX9ReadLabelLines(KX9LineList& lines, LONG lCount, _STKX9LABELSTRUCTURE* pD
 
     if (state == State::kHeader) {
       const LONG lType = KX9HeaderDataType(p, n - 1);  // the line holds its appended comma
-      if (lType == 0) continue;
+      if (lType == 0) {
+        if (pDiag) report(i, "a line outside any list is skipped");
+        continue;
+      }
+      iHeader = i;
       datum.dataType = lType;
       // The name is the raw text between the first and second comma.
       const std::size_t m = kKX9MarkerUnits;
@@ -527,8 +541,11 @@ void KX9ReadLabelLines(KX9LineList& lines, LONG lCount, _STKX9LABELSTRUCTURE* pD
     f.Text(34, pVar->dynamicAttr4);
     f.Text(35, pVar->dynamicAttr5);
     pVar->dynamicAttr3 = f.Long(36);
-    if (bUseFlag && f.Long(9) != 0 && nextSystemLabel < nSystemLabels) {
-      pCopy(pContext, pVar.get(), lstSystemLabel.GetAtIndex(nextSystemLabel++));
+    if (bUseFlag && f.Long(9) != 0) {
+      if (nextSystemLabel < nSystemLabels)
+        pCopy(pContext, pVar.get(), lstSystemLabel.GetAtIndex(nextSystemLabel++));
+      else if (pDiag && bFlagsNeedLabels)
+        report(i, "the variable is flagged as a system label, but no system label is left for it");
     }
     if (lDevices < 1) {
       appendElement(datum, pVar.get());
@@ -538,6 +555,16 @@ void KX9ReadLabelLines(KX9LineList& lines, LONG lCount, _STKX9LABELSTRUCTURE* pD
       pHeld = std::move(pVar);
       state = State::kDevice;
     }
+  }
+  if (!pDiag) return;
+  if (state == State::kDevice) report(nLines - 1, "the lines end inside a variable's devices: the variable is dropped");
+  if (state != State::kHeader) report(iHeader, "the lines end before the list's last element");
+  if (d < lCount && state == State::kHeader) report(nLines - 1, "the lines end before the last list");
+  for (; i < nLines; ++i) {
+    const char16_t* p = nullptr;
+    std::size_t n = 0;
+    lines.Get(i, p, n);
+    if (!KX9StartsWithMarker(p, n - 1, kKX9TrailerMarker)) report(i, "a line after the last list is not read");
   }
 }
 
@@ -611,28 +638,41 @@ LONG CKX9ComFuncLabelStructure::ConvertStructDataToString(LONG lCount, _STKX9LAB
 ULONG CKX9ComFuncLabelStructure::ConvertStringToStructData(CStringArray& arrLines, LONG lCount,
                                                            _STKX9LABELSTRUCTURE* pData,
                                                            const CGVLDataList& lstSystemLabel) {
+  return ConvertStringToStructData(arrLines, lCount, pData, lstSystemLabel, nullptr, nullptr, true);
+}
+
+ULONG CKX9ComFuncLabelStructure::ConvertStringToStructData(CStringArray& arrLines, LONG lCount,
+                                                           _STKX9LABELSTRUCTURE* pData,
+                                                           const CGVLDataList& lstSystemLabel,
+                                                           KX9ReadDiagnostics* pDiag, const LONGLONG* pOffsets,
+                                                           bool bFlagsNeedLabels) {
   class ArrayLines : public KX9LineList {
    public:
-    explicit ArrayLines(const CStringArray& lines) : m_lines(lines) {}
+    ArrayLines(const CStringArray& lines, const LONGLONG* offsets) : m_lines(lines), m_offsets(offsets) {}
     int Count() const override { return m_lines.GetSize(); }
     void Get(int i, const char16_t*& p, std::size_t& n) override {
       const U16& s = m_lines[i].Str();
       p = s.data();
       n = s.size();
     }
+    void Place(int i, LONGLONG& offset, LONG& line) const override {
+      offset = m_offsets ? m_offsets[i] : -1;
+      line = i + 1;
+    }
 
    private:
     const CStringArray& m_lines;
+    const LONGLONG* m_offsets;
   };
 
   try {
-    ArrayLines lines(arrLines);
+    ArrayLines lines(arrLines, pOffsets);
     KX9ReadLabelLines(
         lines, lCount, pData, lstSystemLabel, m_eMode != KX9LabelModeWithoutSystemLabel,
         [](void* pContext, _STKX9LABELSTRUCTUREGVLDATA* pDest, const _STKX9LABELSTRUCTUREGVLDATA* pSrc) {
           static_cast<CKX9ComFuncLabelStructure*>(pContext)->_setSystemLabelInf(pDest, pSrc);
         },
-        this);
+        this, pDiag, bFlagsNeedLabels);
     return KX9_OK;
   } catch (...) {
     return KX9_ERR_ALLOC;

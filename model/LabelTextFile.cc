@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "component/KX9ComFuncLabelStructure.h"
 #include "model/LabelLineCodec.h"
@@ -69,6 +70,10 @@ void CKX9ComFuncLabelStructure::WriteTextFile(LONG lCount, _STKX9LABELSTRUCTURE*
 }
 
 LONG CKX9ComFuncLabelStructure::ReadTextFile(CString strPath, _STKX9LABELSTRUCTURE* pData) {
+  return ReadTextFile(std::move(strPath), pData, nullptr);
+}
+
+LONG CKX9ComFuncLabelStructure::ReadTextFile(CString strPath, _STKX9LABELSTRUCTURE* pData, KX9ReadDiagnostics* pDiag) {
   std::string content;
   {
     FilePtr file(std::fopen(FileName(strPath).c_str(), "rb"));
@@ -85,6 +90,7 @@ LONG CKX9ComFuncLabelStructure::ReadTextFile(CString strPath, _STKX9LABELSTRUCTU
   // Text mode input: CR LF reads as LF, lines end at LF, and a last line
   // without a line end is still a line.
   CStringArray arrLines;
+  std::vector<LONGLONG> offsets;  // where each line starts, for the findings
   LONG lCount = 0;
   const std::size_t n = content.size();
   std::size_t pos = 0;
@@ -102,13 +108,15 @@ LONG CKX9ComFuncLabelStructure::ReadTextFile(CString strPath, _STKX9LABELSTRUCTU
     const U16& line = strLine.Str();
     if (KX9HeaderDataType(line.data(), line.size() - 1) != 0) ++lCount;  // the line holds its appended comma
     arrLines.Add(std::move(strLine));
+    if (pDiag) offsets.push_back(static_cast<LONGLONG>(pos));
 
     pos = lf == std::string::npos ? n : lf + 1;
   }
 
   if (pData != nullptr) {
     const CGVLDataList lstNoSystemLabels;
-    ConvertStringToStructData(arrLines, lCount, pData, lstNoSystemLabels);
+    ConvertStringToStructData(arrLines, lCount, pData, lstNoSystemLabels, pDiag, pDiag ? offsets.data() : nullptr,
+                              false);
   }
   return lCount;
 }

@@ -577,6 +577,8 @@ TEST_F(HighCapTest, FlagAndConversionFailures) {
     EXPECT_EQ(orphan.GetExternalEquipmentFlag(&flag), KX9_ERR_NO_WORKSPACE) << series;
     EXPECT_EQ(orphan.SetExternalEquipmentFlag(1), series == kX ? KX9_OK : KX9_ERR_NO_WORKSPACE) << series;
   }
+  _STKX9DYNAMICSTRUCTURE* none = nullptr;
+  EXPECT_EQ(orphan.GetDynamicLabelStruct(0, none), 0);
 }
 
 }  // namespace
