@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -282,11 +284,11 @@ bool RoundTrip(std::ostream& out, const std::string& dir, Series series, const c
     return false;
   }
   const std::string firstPath = dir + "/" + tag + "-export.bin";
-  WriteFileBytes(firstPath, first);
+  About(firstPath, [&] { WriteFileBytes(firstPath, first); });
   out << "export: " << first.size() << " bytes (service block " << block.size() << ", settings 104, label image "
       << first.size() - block.size() - 104 << ") -> " << firstPath << "\n";
 
-  const std::vector<BYTE> envelope = ReadFileBytes(firstPath);
+  const std::vector<BYTE> envelope = About(firstPath, [&] { return ReadFileBytes(firstPath); });
   ImageSettings imageSettings;
   imageSettings.series = static_cast<LONG>(series);
   DecodedEnvelope decoded = DecodeEnvelope(envelope, imageSettings);
@@ -320,10 +322,37 @@ bool RoundTrip(std::ostream& out, const std::string& dir, Series series, const c
 
   const std::vector<BYTE> second = Export(target.component, settings, r);
   const std::string secondPath = dir + "/" + tag + "-reexport.bin";
-  WriteFileBytes(secondPath, second);
+  About(secondPath, [&] { WriteFileBytes(secondPath, second); });
   out << "export again: " << second.size() << " bytes, result " << r << " -> " << secondPath << "\n";
   return r == KX9_OK && second == first;
 }
+
+// The folder of the envelope files: the one asked for, kept, or a new
+// temporary one, removed with everything in it.
+class DemoDir {
+ public:
+  explicit DemoDir(const std::string& keep) : m_path(keep), m_temporary(keep.empty()) {
+    if (m_temporary) {
+      const char* tmp = std::getenv("TMPDIR");
+      m_path = std::string(tmp && *tmp ? tmp : "/tmp") + "/kx9label-demo-XXXXXX";
+      if (::mkdtemp(m_path.data()) == nullptr)
+        throw ToolError(m_path + ": cannot create: " + std::strerror(errno), kExitFailure);
+    } else if (::mkdir(m_path.c_str(), 0755) != 0 && errno != EEXIST) {
+      throw ToolError(m_path + ": cannot create: " + std::strerror(errno), kExitFailure);
+    }
+  }
+  ~DemoDir() {
+    std::error_code ignored;
+    if (m_temporary) std::filesystem::remove_all(m_path, ignored);
+  }
+  DemoDir(const DemoDir&) = delete;
+  DemoDir& operator=(const DemoDir&) = delete;
+  const std::string& Path() const { return m_path; }
+
+ private:
+  std::string m_path;
+  bool m_temporary;
+};
 
 // A failing series must not keep the other from running.
 bool GuardedRoundTrip(std::ostream& out, const std::string& dir, Series series, const char* tag) {
@@ -337,9 +366,9 @@ bool GuardedRoundTrip(std::ostream& out, const std::string& dir, Series series, 
 
 }  // namespace
 
-int RunDemo(std::ostream& out, const std::string& dir) {
-  if (::mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST)
-    throw ToolError(dir + ": cannot create: " + std::strerror(errno));
+int RunDemo(std::ostream& out, const std::string& keepDir) {
+  const DemoDir folder(keepDir);
+  const std::string& dir = folder.Path();
   const bool standard = GuardedRoundTrip(out, dir, CKX9ComFuncLabelStructure::KX9LabelCPUSeriesStandard, "standard");
   const bool x = GuardedRoundTrip(out, dir, CKX9ComFuncLabelStructure::KX9LabelCPUSeriesX, "x");
   // The verdicts close the output, standard first, for callers that read

@@ -11,8 +11,9 @@
 
 namespace kx9tool {
 
-// Writes the envelopes into `dir` (created when missing). Returns 0 when
-// both round trips reproduced their export, 1 otherwise.
-int RunDemo(std::ostream& out, const std::string& dir);
+// Writes the envelopes into `keepDir` (created when missing), or with an
+// empty `keepDir` into a temporary directory that is removed on every way
+// out. Returns 0 when both round trips reproduced their export, 1 otherwise.
+int RunDemo(std::ostream& out, const std::string& keepDir);
 
 }  // namespace kx9tool

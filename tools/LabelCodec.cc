@@ -77,6 +77,7 @@ const Json* FindArray(const Json& object, const char* key, const std::string& wh
 void ReadBase(const Json& e, const std::string& where, _STKX9LABELSTRUCTUREBASEDATA& r) {
   ReadInteger(e, "lineNo", where, r.lineNo);
   ReadText(e, "name", where, r.name);
+  if (r.name.IsEmpty()) Fail(At(where, "name"), "empty: every element needs a name");
   if (const Json* comments = FindArray(e, "comments", where)) {
     if (comments->size() > static_cast<std::size_t>(KX9_COMMENT_COUNT))
       Fail(At(where, "comments"), "at most " + std::to_string(KX9_COMMENT_COUNT) + " comments");
@@ -158,72 +159,117 @@ void ReadMember(const Json& e, const std::string& where, _STKX9LABELSTRUCTURESDT
 
 std::string Utf8(const CString& s, const std::string& where) { return Utf16ToUtf8Strict(s.Str(), where); }
 
-void WriteBase(Json& j, const _STKX9LABELSTRUCTUREBASEDATA& r, const std::string& where) {
-  j["lineNo"] = r.lineNo;
-  j["name"] = Utf8(r.name, At(where, "name"));
+// Puts the fields of one record into an object; in the compact form it
+// leaves out each field that holds the value of `initial`, a record of the
+// same kind as it is constructed, and each empty list.
+class FieldWriter {
+ public:
+  FieldWriter(Json& j, const std::string& where, bool full) : m_j(j), m_where(where), m_full(full) {}
+  template <class T>
+  void Number(const char* key, T value, T initial) {
+    if (m_full || value != initial) m_j[key] = value;
+  }
+  void Text(const char* key, const CString& value, const CString& initial) {
+    if (m_full || value.Str() != initial.Str()) m_j[key] = Utf8(value, At(m_where, key));
+  }
+  void List(const char* key, Json value) {
+    if (m_full || !value.empty()) m_j[key] = std::move(value);
+  }
+  std::string Path(const char* key) const { return At(m_where, key); }
+  bool Full() const { return m_full; }
+
+ private:
+  Json& m_j;
+  const std::string& m_where;
+  bool m_full;
+};
+
+void WriteBase(FieldWriter& w, const _STKX9LABELSTRUCTUREBASEDATA& r, const _STKX9LABELSTRUCTUREBASEDATA& initial) {
+  w.Number("lineNo", r.lineNo, initial.lineNo);
+  w.Text("name", r.name, initial.name);
+  // Comments are positional: the compact form ends after the last one that
+  // is not as constructed.
+  int used = KX9_COMMENT_COUNT;
+  while (!w.Full() && used > 0 && r.comments[used - 1].Str() == initial.comments[used - 1].Str()) --used;
   Json comments = Json::array();
-  for (int i = 0; i < KX9_COMMENT_COUNT; ++i)
-    comments.push_back(Utf8(r.comments[i], At(At(where, "comments"), static_cast<std::size_t>(i))));
-  j["comments"] = std::move(comments);
-  j["reservedText"] = Utf8(r.reservedText, At(where, "reservedText"));
+  for (int i = 0; i < used; ++i)
+    comments.push_back(Utf8(r.comments[i], At(w.Path("comments"), static_cast<std::size_t>(i))));
+  w.List("comments", std::move(comments));
+  w.Text("reservedText", r.reservedText, initial.reservedText);
 }
 
-Json SystemLabelToJson(const _STKX9SYSTEMLABELDATA& s, const std::string& where) {
+Json SystemLabelToJson(const _STKX9SYSTEMLABELDATA& s, const std::string& where, bool full) {
+  static const _STKX9SYSTEMLABELDATA initial;
   Json j = Json::object();
-  j["ID"] = s.ID;
-  j["name"] = Utf8(s.name, At(where, "name"));
-  j["programName"] = Utf8(s.programName, At(where, "programName"));
-  j["CPUID"] = s.CPUID;
-  j["attribute"] = s.attribute;
-  j["status"] = s.status;
-  j["projectID"] = s.projectID;
-  j["listID"] = s.listID;
-  j["comment"] = Utf8(s.comment, At(where, "comment"));
-  j["remark"] = Utf8(s.remark, At(where, "remark"));
-  j["dataType"] = s.dataType;
-  j["dataSize"] = s.dataSize;
-  j["localName"] = Utf8(s.localName, At(where, "localName"));
+  FieldWriter w(j, where, full);
+  w.Number("ID", s.ID, initial.ID);
+  w.Text("name", s.name, initial.name);
+  w.Text("programName", s.programName, initial.programName);
+  w.Number("CPUID", s.CPUID, initial.CPUID);
+  w.Number("attribute", s.attribute, initial.attribute);
+  w.Number("status", s.status, initial.status);
+  w.Number("projectID", s.projectID, initial.projectID);
+  w.Number("listID", s.listID, initial.listID);
+  w.Text("comment", s.comment, initial.comment);
+  w.Text("remark", s.remark, initial.remark);
+  w.Number("dataType", s.dataType, initial.dataType);
+  w.Number("dataSize", s.dataSize, initial.dataSize);
+  w.Text("localName", s.localName, initial.localName);
   return j;
 }
 
-Json ElementToJsonAt(LONG dataType, const _STKX9LABELSTRUCTUREBASEDATA& element, const std::string& where) {
+void WriteVariable(FieldWriter& w, const _STKX9LABELSTRUCTUREGVLDATA& r, bool full) {
+  static const _STKX9LABELSTRUCTUREGVLDATA initial;
+  static const _STKX9LABELSTRUCTUREGVLDEVICE initialDevice;
+  static const _STARRAYSIZEINFO initialSize;
+  WriteBase(w, r, initial);
+  w.Number("classKeyword", r.classKeyword, initial.classKeyword);
+  w.Number("structType", r.structType, initial.structType);
+  w.Text("dataTypeName", r.dataTypeName, initial.dataTypeName);
+  w.Text("initData", r.initData, initial.initData);
+  Json devices = Json::array();
+  for (int i = 0; i < r.devices.GetSize(); ++i) {
+    const std::string path = At(w.Path("devices"), static_cast<std::size_t>(i));
+    Json d = Json::object();
+    FieldWriter dw(d, path, full);
+    dw.Text("device", r.devices[i].device, initialDevice.device);
+    dw.Text("deviceExtra", r.devices[i].deviceExtra, initialDevice.deviceExtra);
+    devices.push_back(std::move(d));
+  }
+  w.List("devices", std::move(devices));
+  w.Text("remark", r.remark, initial.remark);
+  w.List("systemLabel", SystemLabelToJson(r.systemLabel, w.Path("systemLabel"), full));
+  w.Text("exAccess", r.exAccess, initial.exAccess);
+  Json sizes = Json::array();
+  for (int i = 0; i < r.arraySizes.GetSize(); ++i) {
+    Json s = Json::object();
+    FieldWriter sw(s, w.Path("arraySizes"), full);
+    sw.Number("value1", r.arraySizes[i].value1, initialSize.value1);
+    sw.Number("value2", r.arraySizes[i].value2, initialSize.value2);
+    sizes.push_back(std::move(s));
+  }
+  w.List("arraySizes", std::move(sizes));
+  w.Text("dynamicAttr1", r.dynamicAttr1, initial.dynamicAttr1);
+  w.Text("dynamicAttr2", r.dynamicAttr2, initial.dynamicAttr2);
+  w.Number("dynamicAttr3", r.dynamicAttr3, initial.dynamicAttr3);
+  w.Text("dynamicAttr4", r.dynamicAttr4, initial.dynamicAttr4);
+  w.Text("dynamicAttr5", r.dynamicAttr5, initial.dynamicAttr5);
+}
+
+Json ElementToJsonAt(LONG dataType, const _STKX9LABELSTRUCTUREBASEDATA& element, const std::string& where, bool full) {
   Json j = Json::object();
-  WriteBase(j, element, where);
+  FieldWriter w(j, where, full);
   if (dataType == KX9_DATATYPE_SDT) {
+    static const _STKX9LABELSTRUCTURESDTDATA initial;
     const auto& r = static_cast<const _STKX9LABELSTRUCTURESDTDATA&>(element);
-    j["dataTypeName"] = Utf8(r.dataTypeName, At(where, "dataTypeName"));
-    j["initData"] = Utf8(r.initData, At(where, "initData"));
+    WriteBase(w, r, initial);
+    w.Text("dataTypeName", r.dataTypeName, initial.dataTypeName);
+    w.Text("initData", r.initData, initial.initData);
   } else if (dataType == KX9_DATATYPE_GVL) {
-    const auto& r = static_cast<const _STKX9LABELSTRUCTUREGVLDATA&>(element);
-    j["classKeyword"] = r.classKeyword;
-    j["structType"] = r.structType;
-    j["dataTypeName"] = Utf8(r.dataTypeName, At(where, "dataTypeName"));
-    j["initData"] = Utf8(r.initData, At(where, "initData"));
-    Json devices = Json::array();
-    for (int i = 0; i < r.devices.GetSize(); ++i) {
-      const std::string path = At(At(where, "devices"), static_cast<std::size_t>(i));
-      Json d = Json::object();
-      d["device"] = Utf8(r.devices[i].device, At(path, "device"));
-      d["deviceExtra"] = Utf8(r.devices[i].deviceExtra, At(path, "deviceExtra"));
-      devices.push_back(std::move(d));
-    }
-    j["devices"] = std::move(devices);
-    j["remark"] = Utf8(r.remark, At(where, "remark"));
-    j["systemLabel"] = SystemLabelToJson(r.systemLabel, At(where, "systemLabel"));
-    j["exAccess"] = Utf8(r.exAccess, At(where, "exAccess"));
-    Json sizes = Json::array();
-    for (int i = 0; i < r.arraySizes.GetSize(); ++i) {
-      Json s = Json::object();
-      s["value1"] = r.arraySizes[i].value1;
-      s["value2"] = r.arraySizes[i].value2;
-      sizes.push_back(std::move(s));
-    }
-    j["arraySizes"] = std::move(sizes);
-    j["dynamicAttr1"] = Utf8(r.dynamicAttr1, At(where, "dynamicAttr1"));
-    j["dynamicAttr2"] = Utf8(r.dynamicAttr2, At(where, "dynamicAttr2"));
-    j["dynamicAttr3"] = r.dynamicAttr3;
-    j["dynamicAttr4"] = Utf8(r.dynamicAttr4, At(where, "dynamicAttr4"));
-    j["dynamicAttr5"] = Utf8(r.dynamicAttr5, At(where, "dynamicAttr5"));
+    WriteVariable(w, static_cast<const _STKX9LABELSTRUCTUREGVLDATA&>(element), full);
+  } else {
+    static const _STKX9LABELSTRUCTUREBASEDATA initial;
+    WriteBase(w, element, initial);
   }
   return j;
 }
@@ -360,8 +406,8 @@ LabelSet::LabelSet(LONG count)
     : m_data(count > 0 ? new _STKX9LABELSTRUCTURE[static_cast<std::size_t>(count)] : nullptr),
       m_count(count > 0 ? count : 0) {}
 
-Json ElementToJson(LONG dataType, const _STKX9LABELSTRUCTUREBASEDATA& element) {
-  return ElementToJsonAt(dataType, element, "element");
+Json ElementToJson(LONG dataType, const _STKX9LABELSTRUCTUREBASEDATA& element, const std::string& where, bool full) {
+  return ElementToJsonAt(dataType, element, where, full);
 }
 
 _STKX9LABELSTRUCTUREBASEDATA* ElementFromJson(LONG dataType, const Json& element, const std::string& where) {
@@ -375,27 +421,26 @@ _STKX9LABELSTRUCTUREBASEDATA* ElementFromJson(LONG dataType, const Json& element
     ReadVariable(element, where, *static_cast<_STKX9LABELSTRUCTUREGVLDATA*>(h.p));
     return h.Release();
   }
-  ElementHolder h{dataType, new _STKX9LABELSTRUCTUREBASEDATA()};
-  CheckKeys(element, where, {"lineNo", "name", "comments", "reservedText"});
-  ReadBase(element, where, *h.p);
-  return h.Release();
+  Fail(where, "no element kind for dataType " + std::to_string(dataType));
 }
 
-Json DataToJson(const _STKX9LABELSTRUCTURE* data, LONG count) {
+Json DataToJson(const _STKX9LABELSTRUCTURE* data, LONG count, bool full) {
+  static const _STKX9LABELSTRUCTURE initial;
   Json out = Json::array();
   for (LONG i = 0; i < count; ++i) {
     const _STKX9LABELSTRUCTURE& d = data[i];
     const std::string where = At("data", static_cast<std::size_t>(i));
     Json j = Json::object();
-    j["dataType"] = d.dataType;
-    j["name"] = Utf8(d.name, At(where, "name"));
+    FieldWriter w(j, where, full);
+    w.Number("dataType", d.dataType, initial.dataType);
+    w.Text("name", d.name, initial.name);
     Json elements = Json::array();
     for (int k = 0; k < d.elements.GetSize(); ++k) {
       if (d.elements[k] == nullptr) continue;
       elements.push_back(
-          ElementToJsonAt(d.dataType, *d.elements[k], At(At(where, "elements"), static_cast<std::size_t>(k))));
+          ElementToJsonAt(d.dataType, *d.elements[k], At(w.Path("elements"), static_cast<std::size_t>(k)), full));
     }
-    j["elements"] = std::move(elements);
+    w.List("elements", std::move(elements));
     out.push_back(std::move(j));
   }
   return out;
@@ -410,8 +455,12 @@ LabelSet DataFromJson(const Json& data) {
     const Json& d = data[i];
     CheckKeys(d, where, {"dataType", "name", "elements"});
     _STKX9LABELSTRUCTURE& r = set.Data()[i];
+    if (d.find("dataType") == d.end()) Fail(where, "no dataType (14 for a GVL, 18 for an SDT)");
     ReadInteger(d, "dataType", where, r.dataType);
+    if (r.dataType != KX9_DATATYPE_GVL && r.dataType != KX9_DATATYPE_SDT)
+      Fail(At(where, "dataType"), std::to_string(r.dataType) + " is neither 14 (GVL) nor 18 (SDT)");
     ReadText(d, "name", where, r.name);
+    if (r.name.IsEmpty()) Fail(At(where, "name"), "empty: every datum needs a name");
     if (const Json* elements = FindArray(d, "elements", where)) {
       r.elements.Reserve(static_cast<int>(elements->size()));
       for (std::size_t k = 0; k < elements->size(); ++k)
@@ -432,11 +481,12 @@ LabelDocument DocumentFromJson(const Json& document) {
   return doc;
 }
 
-Json DocumentToJson(const _STKX9LABELSTRUCTURE* data, LONG count, const std::vector<BYTE>& genericData) {
+Json DocumentToJson(const _STKX9LABELSTRUCTURE* data, LONG count, const std::vector<BYTE>& genericData,
+                    bool full) {
   Json j = Json::object();
-  j["count"] = count;
-  j["data"] = DataToJson(data, count);
-  j["genericData"] = BytesToHex(genericData);
+  if (full) j["count"] = count;
+  if (full || count > 0) j["data"] = DataToJson(data, count, full);
+  if (full || !genericData.empty()) j["genericData"] = BytesToHex(genericData);
   return j;
 }
 

@@ -4,9 +4,12 @@
 //   {"data": [datum...], "genericData": "<hex>"}
 // A datum is {"dataType", "name", "elements"}. An element carries every field
 // of its record kind under the record's own field names (members of an SDT,
-// dataType 18; variables of a GVL, dataType 14; any other dataType only the
-// common part). Keys missing on input take the records' construction values;
-// unknown keys are refused, so that a misspelt field cannot vanish quietly.
+// dataType 18; variables of a GVL, dataType 14). Keys missing on input take
+// the records' construction values; unknown keys are refused, so that a
+// misspelt field cannot vanish quietly; so are a dataType other than 14 or
+// 18 and an empty datum or element name, which no reader gives back.
+// The compact output form leaves out what holds its construction value; the
+// full form writes every field. docs/json-format.md describes both.
 //
 // Texts are UTF-8 in JSON and UTF-16 in the records; both directions convert
 // exactly or fail with a CodecError naming the offending field.
@@ -62,13 +65,16 @@ std::string BytesToHex(const std::vector<BYTE>& bytes);
 std::vector<BYTE> HexToBytes(const std::string& hex, const std::string& where);
 
 // Records <-> the "data" array.
-Json DataToJson(const _STKX9LABELSTRUCTURE* data, LONG count);
+Json DataToJson(const _STKX9LABELSTRUCTURE* data, LONG count, bool full = true);
 LabelSet DataFromJson(const Json& data);
 
-// One element of a datum of the given dataType.
-Json ElementToJson(LONG dataType, const _STKX9LABELSTRUCTUREBASEDATA& element);
-// A new element record of the kind `dataType` names; the caller owns it
-// (delete it with KX9DeleteElement).
+// One element of a datum of the given dataType (SDT members and GVL
+// variables; any other dataType gives the common part); `where` names it in
+// errors.
+Json ElementToJson(LONG dataType, const _STKX9LABELSTRUCTUREBASEDATA& element, const std::string& where = "element",
+                   bool full = true);
+// A new element record of the kind `dataType` (14 or 18) names; the caller
+// owns it (delete it with KX9DeleteElement).
 _STKX9LABELSTRUCTUREBASEDATA* ElementFromJson(LONG dataType, const Json& element, const std::string& where);
 
 // The whole document: records and generic data.
@@ -79,6 +85,8 @@ struct LabelDocument {
 // Top-level keys also accepted on input: "count" (ignored: the data array
 // decides), "serviceBlock" and "settings" (read by the envelope encoder).
 LabelDocument DocumentFromJson(const Json& document);
-Json DocumentToJson(const _STKX9LABELSTRUCTURE* data, LONG count, const std::vector<BYTE>& genericData);
+// The full form adds "count", the number of data.
+Json DocumentToJson(const _STKX9LABELSTRUCTURE* data, LONG count, const std::vector<BYTE>& genericData,
+                    bool full = true);
 
 }  // namespace kx9tool

@@ -5,7 +5,8 @@
 // generic data (kind 0xA0000089) is the document's genericData.
 //
 // All operations throw ToolError (or CodecError) with a message meant for the
-// user; they never print.
+// user that names no file (the caller knows which one it is about, see
+// About); they never print.
 #pragma once
 
 #include <optional>
@@ -19,9 +20,19 @@
 
 namespace kx9tool {
 
+// The exit codes of every command.
+constexpr int kExitOk = 0;
+constexpr int kExitProblem = 1;  // the command ran and found a problem
+constexpr int kExitFailure = 2;  // usage error or failure to run
+
 class ToolError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit ToolError(const std::string& what, int exitCode = kExitProblem)
+      : std::runtime_error(what), m_exitCode(exitCode) {}
+  int ExitCode() const { return m_exitCode; }
+
+ private:
+  int m_exitCode;
 };
 
 // An envelope whose service block length cannot be read or does not fit:
@@ -30,6 +41,19 @@ class BadEnvelopeError : public ToolError {
  public:
   using ToolError::ToolError;
 };
+
+// Runs f; a ToolError or CodecError it raises comes out as a ToolError
+// about `file` (named first), with the same exit code.
+template <class F>
+auto About(const std::string& file, F&& f) -> decltype(f()) {
+  try {
+    return f();
+  } catch (const CodecError& e) {
+    throw ToolError(file + ": " + e.what(), kExitProblem);
+  } catch (const ToolError& e) {
+    throw ToolError(file + ": " + e.what(), e.ExitCode());
+  }
+}
 
 // The component with its image and text-file members reachable: the tool
 // works on them directly, without a database round trip that would drop
@@ -69,8 +93,11 @@ struct DecodedImage {
   LONG count = 0;
   LabelSet data;
   std::vector<BYTE> genericData;  // what the reader stored in the project
+  // What the reader skipped or could not account for, as "byte B, line L: what".
+  std::vector<std::string> findings;
 };
-DecodedImage DecodeImage(const BYTE* image, std::size_t length, const ImageSettings& settings);
+// `base`: where the image starts in its file, for the findings' offsets.
+DecodedImage DecodeImage(const BYTE* image, std::size_t length, const ImageSettings& settings, LONGLONG base = 0);
 
 struct DecodedEnvelope {
   DecodedImage image;
@@ -87,13 +114,38 @@ DecodedEnvelope DecodeEnvelope(const std::vector<BYTE>& envelope, const ImageSet
 std::optional<std::vector<BYTE>> ServiceBlockFromJson(const Json& document);
 std::vector<BYTE> SettingsFromJson(const Json& document);
 
-// Text file (no system-label data travels through it).
+// Text file (no system-label data travels through it). WriteText empties
+// the file at `path` first: the component reports no failure, so a file it
+// could not write reads back empty.
 void WriteText(LabelDocument& doc, const std::string& path, LONG mode);
 DecodedImage ReadText(const std::string& path);
 
-// Whole files.
+// Whole files; errors exit with kExitFailure.
 std::vector<BYTE> ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<BYTE>& bytes);
+// Syntax errors (kExitProblem) give line and column in plain words.
 Json ReadJsonFile(const std::string& path);
+
+// Why `path` cannot be an output file (it is a directory, or its folder is
+// missing), or "" when it can.
+std::string OutputProblem(const std::string& path);
+
+// A new empty file beside `target`, which Commit renames onto the target in
+// one step; until then the target stays as it was, and the file is removed
+// on every way out.
+class OutputFile {
+ public:
+  explicit OutputFile(std::string target);
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  const std::string& Path() const { return m_path; }
+  void Commit();
+
+ private:
+  std::string m_target;
+  std::string m_path;
+  bool m_committed = false;
+};
 
 }  // namespace kx9tool

@@ -11,7 +11,7 @@ using kx9tool::Json;
 
 // Every field of each record kind away from its construction value, in the
 // order the codec writes them; text outside the BMP and up to U+10FFFF.
-const char* kFull = R"({"count": 3, "data": [
+const char* kFull = R"({"count": 2, "data": [
   {"dataType": 18, "name": "Typ\u00e9", "elements": [{"lineNo": 4000000000, "name": "member",
     "comments": ["ca", "cb", "cc", "cd", "ce", "cf", "cg", "ch", "ci", "cj", "ck", "cl", "cm", "cn", "co", "cp"],
     "reservedText": "R", "dataTypeName": "DINT", "initData": "-7"}]},
@@ -24,17 +24,21 @@ const char* kFull = R"({"count": 3, "data": [
       "dataSize": 65535, "localName": "loc"},
     "exAccess": "1", "arraySizes": [{"value1": -3, "value2": 9223372036854775807},
                                     {"value1": 0, "value2": -9223372036854775808}],
-    "dynamicAttr1": "d1", "dynamicAttr2": "12", "dynamicAttr3": 77, "dynamicAttr4": "d4", "dynamicAttr5": "-5"}]},
-  {"dataType": 5, "name": "odd", "elements": [{"lineNo": 1, "name": "base",
-    "comments": ["", "", "", "", "", "", "", "", "", "", "", "", "", "", "", "c"], "reservedText": "0"}]}],
+    "dynamicAttr1": "d1", "dynamicAttr2": "12", "dynamicAttr3": 77, "dynamicAttr4": "d4", "dynamicAttr5": "-5"}]}],
   "genericData": "000fa5ff"})";
 
+Json Compact(const Json& document) {
+  kx9tool::LabelDocument doc = kx9tool::DocumentFromJson(document);
+  return kx9tool::DocumentToJson(doc.data.Data(), doc.data.Count(), doc.genericData, false);
+}
+
 // JSON -> records puts each key into its own field as exact UTF-16, and
-// records -> JSON gives the same document back, key order included.
+// records -> JSON gives the same document back, key order included, also
+// through the compact form.
 TEST(LabelCodecTest, EveryFieldRoundTripsThroughRecords) {
   const Json in = Json::parse(kFull);
   kx9tool::LabelDocument doc = kx9tool::DocumentFromJson(in);
-  ASSERT_EQ(doc.data.Count(), 3);
+  ASSERT_EQ(doc.data.Count(), 2);
   const auto* v = static_cast<const _STKX9LABELSTRUCTUREGVLDATA*>(doc.data.Data()[1].elements[0]);
   EXPECT_EQ(doc.data.Data()[0].elements[0]->comments[15], u"cp");
   EXPECT_EQ(v->name, u"\u901f\u5ea6");
@@ -43,20 +47,33 @@ TEST(LabelCodecTest, EveryFieldRoundTripsThroughRecords) {
   EXPECT_EQ(v->arraySizes[0].value2, INT64_MAX);
   EXPECT_EQ(doc.genericData, (std::vector<BYTE>{0x00, 0x0F, 0xA5, 0xFF}));
   EXPECT_EQ(kx9tool::DocumentToJson(doc.data.Data(), doc.data.Count(), doc.genericData), in);
+  kx9tool::LabelDocument back = kx9tool::DocumentFromJson(Compact(in));
+  EXPECT_EQ(kx9tool::DocumentToJson(back.data.Data(), back.data.Count(), back.genericData), in);
   EXPECT_EQ(kx9tool::HexToBytes("00FFa5", "x"), (std::vector<BYTE>{0x00, 0xFF, 0xA5}));  // either case reads
 }
 
-// Keys left out take the records' construction values; "count" is ignored.
-TEST(LabelCodecTest, MissingKeysTakeConstructionValues) {
-  kx9tool::LabelDocument doc = kx9tool::DocumentFromJson(Json::parse(
-      R"({"count": 9, "data": [{"dataType": 14, "elements": [{}]}, {"dataType": 18, "elements": [{}]}, {}]})"));
-  ASSERT_EQ(doc.data.Count(), 3);
-  const auto* v = static_cast<const _STKX9LABELSTRUCTUREGVLDATA*>(doc.data.Data()[0].elements[0]);
-  EXPECT_TRUE(v->reservedText == u"0" && v->exAccess == u"0" && v->name.IsEmpty() && v->comments[0].IsEmpty());
-  EXPECT_TRUE(v->devices.GetSize() == 0 && v->systemLabel.status == 0 && v->lineNo == 0);
-  EXPECT_EQ(static_cast<const _STKX9LABELSTRUCTURESDTDATA*>(doc.data.Data()[1].elements[0])->reservedText, u"0");
-  EXPECT_TRUE(doc.data.Data()[2].dataType == 0 && doc.data.Data()[2].elements.GetSize() == 0);
-  EXPECT_TRUE(doc.genericData.empty());
+// Keys left out take the records' construction values, which the compact
+// form leaves out: a document of nothing else comes back as it is ("count"
+// is ignored). Positional entries stay, as {} when nothing else is left.
+TEST(LabelCodecTest, CompactFormLeavesOutConstructionValues) {
+  const Json compact = Json::parse(R"({"data": [{"dataType": 14, "name": "G", "elements": [{"name": "v"},
+    {"name": "w", "comments": ["", "c"], "reservedText": "", "devices": [{}, {"deviceExtra": "U"}],
+     "systemLabel": {"status": 1}, "exAccess": "", "arraySizes": [{}, {"value2": -1}]}]},
+    {"dataType": 18, "name": "S", "elements": [{"name": "m", "reservedText": "1", "initData": "0"}]}]})");
+  EXPECT_EQ(Compact(compact), compact);
+  Json counted = compact;
+  counted["count"] = 9;
+  EXPECT_EQ(Compact(counted), compact);
+  EXPECT_EQ(Compact(Json::parse(R"({"genericData": ""})")), Json::object());
+  // Typical variables: at least three times smaller than the full form.
+  Json list = Json::array();
+  for (int i = 0; i < 1000; ++i)
+    list.push_back({{"lineNo", i + 1}, {"name", "Var" + std::to_string(i)}, {"comments", {"a comment"}},
+                    {"dataTypeName", "INT"}, {"devices", {{{"device", "D" + std::to_string(i)}}}}});
+  const Json document = {{"data", {{{"dataType", 14}, {"name", "G"}, {"elements", list}}}}};
+  kx9tool::LabelDocument doc = kx9tool::DocumentFromJson(document);
+  const std::string full = kx9tool::DocumentToJson(doc.data.Data(), 1, doc.genericData).dump(2);
+  EXPECT_GE(full.size(), 3 * Compact(document).dump(2).size());
 }
 
 // The message of the CodecError that `f` raises.
@@ -74,21 +91,21 @@ std::string ErrorOf(F f) {
 // without an exact UTF-8 or UTF-16 form.
 TEST(LabelCodecTest, BadInputIsRefusedWithItsPlace) {
   auto gvl = [](const std::string& element) {
-    return R"({"data": [{"dataType": 14, "elements": [)" + element + "]}]}";
+    return R"({"data": [{"dataType": 14, "name": "G", "elements": [)" + element + "]}]}";
   };
   const std::pair<std::string, std::string> bad[] = {
       {gvl(R"({"lineNo": -1})"), "data[0].elements[0].lineNo: number -1 out of range"},
       {gvl(R"({"lineNo": "1"})"), "data[0].elements[0].lineNo: expected an integer"},
-      {gvl(R"({"systemLabel": {"attribute": 65536}})"),
+      {gvl(R"({"name": "v", "systemLabel": {"attribute": 65536}})"),
        "data[0].elements[0].systemLabel.attribute: number 65536 out of range"},
-      {gvl(R"({"classKeyword": 2147483648})"), "data[0].elements[0].classKeyword: number 2147483648 out of range"},
+      {gvl(R"({"name": "v", "classKeyword": 2147483648})"), "data[0].elements[0].classKeyword: number 2147483648 out of range"},
       {gvl(R"({"name": 5})"), "data[0].elements[0].name: expected a string"},
       {gvl(R"({"nmae": "x"})"), "data[0].elements[0]: unknown field \"nmae\""},
-      {gvl(R"({"devices": [{"device": "D0", "extra": ""}]})"),
+      {gvl(R"({"name": "v", "devices": [{"device": "D0", "extra": ""}]})"),
        "data[0].elements[0].devices[0]: unknown field \"extra\""},
-      {gvl(R"({"comments": )" + Json(std::vector<std::string>(17)).dump() + "}"),
+      {gvl(R"({"name": "v", "comments": )" + Json(std::vector<std::string>(17)).dump() + "}"),
        "data[0].elements[0].comments: at most 16 comments"},
-      {R"({"data": [{"dataType": 18, "elements": [{"devices": []}]}]})",
+      {R"({"data": [{"dataType": 18, "name": "S", "elements": [{"devices": []}]}]})",
        "data[0].elements[0]: unknown field \"devices\""},
       {R"({"data": {}})", "data: expected an array"},
       {R"({"genericData": "abc"})", "genericData: hex text of odd length 3"},
