@@ -179,13 +179,11 @@ class KX9_EXPORT CKX9ComFuncLabelStructure {
   // The same readers, with what they skip or cannot account for reported to
   // pDiag (none: exactly the readers above). The filling pass reports; the
   // counting pass (pData null) reports nothing. pOffsets: each line's byte in
-  // the input, or none; bFlagsNeedLabels: whether a system-label flag without
-  // a system label to go with it is a finding (not in the text file, which
-  // never carries them).
+  // the input, or none.
   LONG ReadBinaryData(const BYTE* pImage, LONG lLength, _STKX9LABELSTRUCTURE* pData, KX9ReadDiagnostics* pDiag);
   ULONG ConvertStringToStructData(CStringArray& arrLines, LONG lCount, _STKX9LABELSTRUCTURE* pData,
                                   const CGVLDataList& lstSystemLabel, KX9ReadDiagnostics* pDiag,
-                                  const LONGLONG* pOffsets, bool bFlagsNeedLabels);
+                                  const LONGLONG* pOffsets);
   LONG ReadTextFile(CString strPath, _STKX9LABELSTRUCTURE* pData, KX9ReadDiagnostics* pDiag);
 
   // --- element operations (classic path) -----------------------------------

@@ -160,17 +160,19 @@ class ImageWriter : public KX9LineSink {
 // the comma its reader appends.
 class ImageLines : public KX9LineList {
  public:
-  ImageLines(const BYTE* pImage, bool bUtf16) : m_pImage(pImage), m_bUtf16(bUtf16) {}
+  // Line numbers are kept only for a reader that reports findings.
+  ImageLines(const BYTE* pImage, bool bUtf16, bool bNumbered)
+      : m_pImage(pImage), m_bUtf16(bUtf16), m_bNumbered(bNumbered) {}
 
   // A taken line: `units` units from byte `offset`, already cut at its first
   // zero unit; `line` is its number among the image's lines.
   void Add(std::size_t offset, std::size_t units, LONG line) {
-    m_spans.push_back(Span{static_cast<ULONG>(offset), static_cast<ULONG>(units), line});
+    m_spans.push_back(Span{static_cast<ULONG>(offset), static_cast<ULONG>(units)});
+    if (m_bNumbered) m_lineNos.push_back(line);
   }
   void Place(int i, LONGLONG& offset, LONG& line) const override {
-    const Span& span = m_spans[static_cast<std::size_t>(i)];
-    offset = span.offset;
-    line = span.line;
+    offset = m_spans[static_cast<std::size_t>(i)].offset;
+    line = m_bNumbered ? m_lineNos[static_cast<std::size_t>(i)] : 0;
   }
   int Count() const override { return static_cast<int>(m_spans.size()); }
   void Get(int i, const char16_t*& p, std::size_t& n) override {
@@ -192,11 +194,12 @@ class ImageLines : public KX9LineList {
   struct Span {
     ULONG offset;  // images are addressed by 32-bit sizes
     ULONG units;
-    LONG line;
   };
   const BYTE* m_pImage;
   bool m_bUtf16;
+  bool m_bNumbered;
   std::vector<Span> m_spans;
+  std::vector<LONG> m_lineNos;
   U16 m_text;
 };
 
@@ -296,7 +299,7 @@ LONG CKX9ComFuncLabelStructure::ReadBinaryData(const BYTE* pImage, LONG lLength,
   CGVLDataList lstSystemLabel;  // owned: deserialized records
 
   try {
-    ImageLines lines(pImage, bUtf16);
+    ImageLines lines(pImage, bUtf16, pDiag != nullptr);
     U16 prefix;  // the first units of a code-page line, for classifying it
     // Line numbers: the units between one taken line and the next are the
     // line feeds of empty lines.

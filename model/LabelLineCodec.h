@@ -99,8 +99,8 @@ using KX9SystemLabelCopy = void (*)(void* pContext, _STKX9LABELSTRUCTUREGVLDATA*
 // labels are taken from lstSystemLabel in order, one per flagged variable,
 // only when bUseFlag. Raises std::bad_alloc; what was appended stays. Lines
 // outside any list, lists or variables cut short, lines after the last
-// list (but a "SYSLBL" trailer) and, when bFlagsNeedLabels, flags without a
-// system label go to pDiag when there is one.
+// list (but a "SYSLBL" trailer) and, when bUseFlag, flags without a system
+// label go to pDiag when there is one.
 void KX9ReadLabelLines(KX9LineList& lines, LONG lCount, _STKX9LABELSTRUCTURE* pData,
                        const CKX9GVLDataList& lstSystemLabel, bool bUseFlag, KX9SystemLabelCopy pCopy, void* pContext,
-                       KX9ReadDiagnostics* pDiag = nullptr, bool bFlagsNeedLabels = true);
+                       KX9ReadDiagnostics* pDiag = nullptr);

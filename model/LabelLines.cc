@@ -418,7 +418,7 @@ void KX9FormatLabelLines(LONG lCount, const _STKX9LABELSTRUCTURE* pData, bool bF
 
 void KX9ReadLabelLines(KX9LineList& lines, LONG lCount, _STKX9LABELSTRUCTURE* pData,
                        const CKX9GVLDataList& lstSystemLabel, bool bUseFlag, KX9SystemLabelCopy pCopy, void* pContext,
-                       KX9ReadDiagnostics* pDiag, bool bFlagsNeedLabels) {
+                       KX9ReadDiagnostics* pDiag) {
   if (lCount <= 0 || pData == nullptr) return;
   // A finding about line i of the list.
   auto report = [&](int i, const char* what) {
@@ -544,7 +544,7 @@ void KX9ReadLabelLines(KX9LineList& lines, LONG lCount, _STKX9LABELSTRUCTURE* pD
     if (bUseFlag && f.Long(9) != 0) {
       if (nextSystemLabel < nSystemLabels)
         pCopy(pContext, pVar.get(), lstSystemLabel.GetAtIndex(nextSystemLabel++));
-      else if (pDiag && bFlagsNeedLabels)
+      else if (pDiag)
         report(i, "the variable is flagged as a system label, but no system label is left for it");
     }
     if (lDevices < 1) {
@@ -638,14 +638,13 @@ LONG CKX9ComFuncLabelStructure::ConvertStructDataToString(LONG lCount, _STKX9LAB
 ULONG CKX9ComFuncLabelStructure::ConvertStringToStructData(CStringArray& arrLines, LONG lCount,
                                                            _STKX9LABELSTRUCTURE* pData,
                                                            const CGVLDataList& lstSystemLabel) {
-  return ConvertStringToStructData(arrLines, lCount, pData, lstSystemLabel, nullptr, nullptr, true);
+  return ConvertStringToStructData(arrLines, lCount, pData, lstSystemLabel, nullptr, nullptr);
 }
 
 ULONG CKX9ComFuncLabelStructure::ConvertStringToStructData(CStringArray& arrLines, LONG lCount,
                                                            _STKX9LABELSTRUCTURE* pData,
                                                            const CGVLDataList& lstSystemLabel,
-                                                           KX9ReadDiagnostics* pDiag, const LONGLONG* pOffsets,
-                                                           bool bFlagsNeedLabels) {
+                                                           KX9ReadDiagnostics* pDiag, const LONGLONG* pOffsets) {
   class ArrayLines : public KX9LineList {
    public:
     ArrayLines(const CStringArray& lines, const LONGLONG* offsets) : m_lines(lines), m_offsets(offsets) {}
@@ -668,11 +667,14 @@ ULONG CKX9ComFuncLabelStructure::ConvertStringToStructData(CStringArray& arrLine
   try {
     ArrayLines lines(arrLines, pOffsets);
     KX9ReadLabelLines(
-        lines, lCount, pData, lstSystemLabel, m_eMode != KX9LabelModeWithoutSystemLabel,
+        lines, lCount, pData, lstSystemLabel,
+        // Without any system label to hand out (the text file), a flag
+        // copies nothing and asks for none.
+        m_eMode != KX9LabelModeWithoutSystemLabel && !lstSystemLabel.IsEmpty(),
         [](void* pContext, _STKX9LABELSTRUCTUREGVLDATA* pDest, const _STKX9LABELSTRUCTUREGVLDATA* pSrc) {
           static_cast<CKX9ComFuncLabelStructure*>(pContext)->_setSystemLabelInf(pDest, pSrc);
         },
-        this, pDiag, bFlagsNeedLabels);
+        this, pDiag);
     return KX9_OK;
   } catch (...) {
     return KX9_ERR_ALLOC;

@@ -115,8 +115,7 @@ LONG CKX9ComFuncLabelStructure::ReadTextFile(CString strPath, _STKX9LABELSTRUCTU
 
   if (pData != nullptr) {
     const CGVLDataList lstNoSystemLabels;
-    ConvertStringToStructData(arrLines, lCount, pData, lstNoSystemLabels, pDiag, pDiag ? offsets.data() : nullptr,
-                              false);
+    ConvertStringToStructData(arrLines, lCount, pData, lstNoSystemLabels, pDiag, pDiag ? offsets.data() : nullptr);
   }
   return lCount;
 }
