@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "bench/HeapCounters.h"
 #include "component/KX9ComFuncLabelStructure.h"
 #include "refdb/RefDatabase.h"
 
@@ -110,6 +111,36 @@ std::unique_ptr<Records> MakeRecords(LONG variables, bool dynamic) {
   return r;
 }
 
+// Heap cost of an operation: allocations per variable over the timed
+// passes, and how far one untimed pass lifts the resident set's peak above
+// where it stood when that pass began (with free pages returned first). The
+// untimed pass also keeps any timed pass from running on a cold heap.
+class HeapMeter {
+ public:
+  template <class Op>
+  void WarmUp(Op op) {
+    const long long rss = kx9bench::ResetPeakRss();
+    op();
+    m_peakGrowth = kx9bench::PeakRssKiB() - rss;
+  }
+  void Begin() { m_allocs = kx9bench::Allocations(); }
+  void End() {
+    m_total += kx9bench::Allocations() - m_allocs;
+    ++m_passes;
+  }
+  void Report(benchmark::State& state, LONG variables) const {
+    if (m_passes == 0 || variables <= 0) return;
+    state.counters["allocs/var"] = static_cast<double>(m_total) / static_cast<double>(m_passes) / variables;
+    state.counters["peakRSS+MB"] = static_cast<double>(m_peakGrowth) / 1024.0;
+  }
+
+ private:
+  unsigned long long m_allocs = 0;
+  unsigned long long m_total = 0;
+  long long m_peakGrowth = 0;
+  long long m_passes = 0;
+};
+
 // A populated project and its export envelope.
 struct Fixture {
   refdb::RefDatabase db;
@@ -170,17 +201,26 @@ void BM_Export(benchmark::State& state, Series series, LONG variables) {
   }
   const _STKX9AUTODEVSET settings = Settings();
   int64_t bytes = 0;
+  HeapMeter heap;
+  BYTE* warm = nullptr;
+  LONG warmSize = 0;
+  heap.WarmUp([&] { f.component->GetAllData(&warm, &warmSize, settings); });
+  delete[] warm;
   for (auto _ : state) {
+    state.PauseTiming();
+    heap.Begin();
+    state.ResumeTiming();
     BYTE* data = nullptr;
     LONG size = 0;
     if (f.component->GetAllData(&data, &size, settings) != KX9_OK) state.SkipWithError("GetAllData failed");
     bytes += size;
     state.PauseTiming();
+    heap.End();
     delete[] data;
     state.ResumeTiming();
   }
   state.SetBytesProcessed(bytes);
-  state.counters["variables"] = static_cast<double>(variables);
+  heap.Report(state, variables);
 }
 
 void BM_Import(benchmark::State& state, Series series, LONG variables) {
@@ -190,6 +230,15 @@ void BM_Import(benchmark::State& state, Series series, LONG variables) {
     return;
   }
   int64_t bytes = 0;
+  HeapMeter heap;
+  {
+    refdb::RefDatabase db;
+    auto c = MakeComponent(db, db.NewProject(u"Warm"), series);
+    _STKX9AUTODEVSET settings{};
+    heap.WarmUp([&] {
+      c->SetAllData(envelope.data(), static_cast<LONG>(envelope.size()), settings, static_cast<Series>(-1));
+    });
+  }
   for (auto _ : state) {
     // Each import goes into a fresh project; making and dropping the
     // database is not timed.
@@ -198,18 +247,20 @@ void BM_Import(benchmark::State& state, Series series, LONG variables) {
     const STOBJECTID project = db->NewProject(u"Target");
     auto c = MakeComponent(*db, project, series);
     _STKX9AUTODEVSET settings{};
+    heap.Begin();
     state.ResumeTiming();
     if (c->SetAllData(envelope.data(), static_cast<LONG>(envelope.size()), settings, static_cast<Series>(-1)) !=
         KX9_OK)
       state.SkipWithError("SetAllData failed");
     bytes += static_cast<int64_t>(envelope.size());
     state.PauseTiming();
+    heap.End();
     c.reset();
     db.reset();
     state.ResumeTiming();
   }
   state.SetBytesProcessed(bytes);
-  state.counters["variables"] = static_cast<double>(variables);
+  heap.Report(state, variables);
 }
 
 // The image encodings: UTF-16LE (any series but 0) and the ANSI code page.
@@ -222,13 +273,22 @@ void BM_ImageWrite(benchmark::State& state, bool utf16, LONG variables) {
   const STOBJECTID project = db.NewProject(u"Image");
   auto c = MakeComponent(db, project, EncodingSeries(utf16));
   int64_t bytes = 0;
+  HeapMeter heap;
+  {
+    std::unique_ptr<Records> r = MakeRecords(variables, false);
+    BYTE* image = nullptr;
+    heap.WarmUp([&] { c->WriteBinaryData(r->count, r->data, image, 0); });
+    delete[] image;
+  }
   for (auto _ : state) {
     state.PauseTiming();
     std::unique_ptr<Records> r = MakeRecords(variables, false);
     BYTE* image = nullptr;
+    heap.Begin();
     state.ResumeTiming();
     const LONG length = c->WriteBinaryData(r->count, r->data, image, 0);
     state.PauseTiming();
+    heap.End();
     if (length <= 0) state.SkipWithError("WriteBinaryData failed");
     bytes += length;
     delete[] image;
@@ -236,6 +296,7 @@ void BM_ImageWrite(benchmark::State& state, bool utf16, LONG variables) {
     state.ResumeTiming();
   }
   state.SetBytesProcessed(bytes);
+  heap.Report(state, variables);
 }
 
 std::vector<BYTE> MakeImage(bool utf16, LONG variables) {
@@ -262,17 +323,29 @@ void BM_ImageRead(benchmark::State& state, bool utf16, LONG variables) {
   auto c = MakeComponent(db, project, EncodingSeries(utf16));
   const LONG length = static_cast<LONG>(image.size());
   int64_t bytes = 0;
+  HeapMeter heap;
+  heap.WarmUp([&] {
+    const LONG count = c->ReadBinaryData(image.data(), length, nullptr);
+    std::unique_ptr<_STKX9LABELSTRUCTURE[]> records(
+        new _STKX9LABELSTRUCTURE[static_cast<std::size_t>(count > 0 ? count : 1)]);
+    c->ReadBinaryData(image.data(), length, records.get());
+  });
   for (auto _ : state) {
+    state.PauseTiming();
+    heap.Begin();
+    state.ResumeTiming();
     const LONG count = c->ReadBinaryData(image.data(), length, nullptr);
     auto* records = new _STKX9LABELSTRUCTURE[static_cast<std::size_t>(count > 0 ? count : 1)];
     if (count <= 0 || c->ReadBinaryData(image.data(), length, records) != count)
       state.SkipWithError("ReadBinaryData failed");
     bytes += length;
     state.PauseTiming();
+    heap.End();
     delete[] records;
     state.ResumeTiming();
   }
   state.SetBytesProcessed(bytes);
+  heap.Report(state, variables);
 }
 
 void BM_DynamicLabels(benchmark::State& state, LONG variables) {
@@ -302,10 +375,11 @@ void Register() {
   const Series x = CKX9ComFuncLabelStructure::KX9LabelCPUSeriesX;
   // Rates come from the thread's CPU time (user and system), which other
   // work on a shared machine does not inflate. The largest cases run one
-  // pass per repetition to keep the run short.
+  // pass per repetition to keep the run short; --benchmark_repetitions
+  // sets how many.
   auto shape = [](benchmark::internal::Benchmark* b, LONG n) {
     b->Unit(benchmark::kMillisecond);
-    if (n >= 1000000) b->Iterations(1)->Repetitions(2);
+    if (n >= 1000000) b->Iterations(1);
   };
   for (LONG n : {10000, 100000, 1000000}) {
     const std::string size = std::to_string(n);

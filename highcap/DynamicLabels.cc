@@ -278,8 +278,8 @@ ULONG CKX9ComFuncLabelStructure::_addDynamicLabelStructMapX(STOBJECTID stStructI
         std::u16string strFullName;
         strFullName.reserve(static_cast<std::size_t>(strLabelName.GetLength() + strArraySuffix.GetLength() + 1 +
                                                      strMemberName.GetLength()));
-        strFullName.append(strLabelName.Str()).append(strArraySuffix.Str()).append(1, u'.');
-        strFullName.append(strMemberName.Str());
+        strFullName.append(strLabelName.View()).append(strArraySuffix.View()).append(1, u'.');
+        strFullName.append(strMemberName.View());
         _convertLabelToKORVEXDevice(CString(std::move(strFullName)), stDevice.device);
       }
 

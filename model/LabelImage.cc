@@ -245,7 +245,7 @@ LONG CKX9ComFuncLabelStructure::WriteBinaryData(LONG lCount, _STKX9LABELSTRUCTUR
       trailer.push_back(u',');
       AppendDecimal(trailer, static_cast<LONG>(m_eMode));
       trailer.push_back(u',');
-      trailer += strHash.Str();
+      trailer += strHash.View();
       llTotal += static_cast<LONGLONG>(GetUnicodeStringLength(CString(trailer))) + lBlock;
     }
     bRecordsDue = true;

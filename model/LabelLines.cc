@@ -35,7 +35,7 @@ struct FieldScan {
   bool bAscii;
 };
 inline FieldScan Scan(const CString& text) {
-  const U16& s = text.Str();
+  const std::u16string_view s = text.View();
   const char16_t* p = s.data();
   std::size_t n = s.size();
   std::size_t escapes = 0;
@@ -54,7 +54,7 @@ inline FieldScan Scan(const CString& text) {
 
 // The length of a field as a "%s" conversion takes it.
 inline std::size_t CLength(const CString& text) {
-  const U16& s = text.Str();
+  const std::u16string_view s = text.View();
   if (s.empty()) return 0;
   const char16_t* z = std::char_traits<char16_t>::find(s.data(), s.size(), u'\0');
   return z ? static_cast<std::size_t>(z - s.data()) : s.size();
@@ -79,11 +79,11 @@ class LineBuilder {
     Room(1);
     *m_w++ = kComma;
   }
-  void Raw(const CString& text) { Literal(text.Str().data(), CLength(text)); }
+  void Raw(const CString& text) { Literal(text.GetString(), CLength(text)); }
   // Every backslash doubled, every comma preceded by a backslash, in one
   // pass: both simply get a backslash in front of them.
   void Escaped(const CString& text) {
-    const U16& s = text.Str();
+    const std::u16string_view s = text.View();
     const char16_t* p = s.data();
     const std::size_t n = s.size();
     Room(2 * n);
@@ -154,7 +154,7 @@ class LineMeasure {
 
  private:
   std::size_t Size(const CString& text, const FieldScan& f) const {
-    return (m_bUtf16 || f.bAscii) ? f.n : WideToAnsiLength(text.Str().data(), f.n);
+    return (m_bUtf16 || f.bAscii) ? f.n : WideToAnsiLength(text.GetString(), f.n);
   }
 
   bool m_bUtf16;
@@ -327,20 +327,34 @@ inline int SplitFields(const char16_t* p, std::size_t len, FieldSpan* out, int m
 // every pair of backslashes made one. A run of k backslashes becomes (k-1)/2
 // before an escaped comma and (k+1)/2 anywhere else, which is what removing
 // the escape and then replacing pairs from the left gives.
-void AppendUnescaped(U16& out, const char16_t* p, std::size_t n) {
+// Writes the unescaped text of p[0, n) to `out`, which has room for n
+// units (unescaping never lengthens); returns the units written.
+std::size_t Unescape(char16_t* out, const char16_t* p, std::size_t n) {
+  char16_t* w = out;
   std::size_t i = 0;
   for (;;) {
     std::size_t j = i;
     while (j < n && p[j] != kBackslash) ++j;
-    out.append(p + i, j - i);
-    if (j == n) return;
+    std::memcpy(w, p + i, (j - i) * sizeof(char16_t));
+    w += j - i;
+    if (j == n) return static_cast<std::size_t>(w - out);
     i = j;
     while (j < n && p[j] == kBackslash) ++j;
     const std::size_t k = j - i;
     const std::size_t keep = (j < n && p[j] == kComma) ? (k - 1) / 2 : (k + 1) / 2;
-    out.append(keep, kBackslash);
+    w = std::fill_n(w, keep, kBackslash);
     i = j;
   }
+}
+
+// Stores the unescaped text of p[0, n) in `dst`, in one block of its size at most.
+void AssignField(CString& dst, const char16_t* p, std::size_t n, bool bEscaped) {
+  if (!bEscaped) {
+    dst.Assign(p, n);
+    return;
+  }
+  char16_t* w = dst.GetBufferSetLength(static_cast<int>(n));
+  dst.ReleaseBuffer(static_cast<int>(Unescape(w, p, n)));
 }
 
 // One line split into its first `max` fields, missing ones empty.
@@ -368,12 +382,7 @@ class FieldReader {
       return;
     }
     const FieldSpan& s = m_spans[i];
-    U16& out = dst.Str();
-    out.clear();
-    if (s.hasBackslash)
-      AppendUnescaped(out, m_p + s.begin, s.end - s.begin);
-    else
-      out.assign(m_p + s.begin, s.end - s.begin);
+    AssignField(dst, m_p + s.begin, s.end - s.begin, s.hasBackslash);
   }
 
  private:
@@ -470,7 +479,7 @@ void KX9ReadLabelLines(KX9LineList& lines, LONG lCount, _STKX9LABELSTRUCTURE* pD
       const char16_t* second = std::char_traits<char16_t>::find(p + m, n - m, kComma);
       const std::size_t nameEnd = second ? static_cast<std::size_t>(second - p) : n;
       if (nameEnd > m)
-        datum.name.Str().assign(p + m, nameEnd - m);
+        datum.name.Assign(p + m, nameEnd - m);
       else
         datum.name.Empty();
       nElements = second == nullptr
@@ -572,33 +581,33 @@ void KX9ReadLabelLines(KX9LineList& lines, LONG lCount, _STKX9LABELSTRUCTURE* pD
 // Members.
 
 CString CKX9ComFuncLabelStructure::_escapeString(const CString& strText) {
-  const U16& s = strText.Str();
-  U16 out;
-  out.reserve(s.size() + s.size() / 8 + 1);
+  const std::u16string_view s = strText.View();
+  if (s.empty()) return CString();
+  CString strOut;
+  char16_t* w = strOut.GetBufferSetLength(static_cast<int>(2 * s.size()));
+  char16_t* const first = w;
   for (char16_t c : s) {
-    if (NeedsEscape(c)) out.push_back(kBackslash);
-    out.push_back(c);
+    if (NeedsEscape(c)) *w++ = kBackslash;
+    *w++ = c;
   }
-  return CString(std::move(out));
+  strOut.ReleaseBuffer(static_cast<int>(w - first));
+  return strOut;
 }
 
 void CKX9ComFuncLabelStructure::_tokenize(const CString& strLine, CStringArray& arrFields) {
   arrFields.RemoveAll();
-  const U16& line = strLine.Str();
+  const std::u16string_view line = strLine.View();
   const char16_t* p = line.data();
   ForEachField(p, line.size(), [&](const FieldSpan& s) {
-    U16 field;
-    if (s.hasBackslash)
-      AppendUnescaped(field, p + s.begin, s.end - s.begin);
-    else
-      field.assign(p + s.begin, s.end - s.begin);
-    arrFields.Add(CString(std::move(field)));
+    CString strField;
+    AssignField(strField, p + s.begin, s.end - s.begin, s.hasBackslash);
+    arrFields.Add(std::move(strField));
     return true;
   });
 }
 
 LONG CKX9ComFuncLabelStructure::GetUnicodeStringLength(CString strText) {
-  const U16& s = strText.Str();
+  const std::u16string_view s = strText.View();
   return static_cast<LONG>(EncodedLineSize(s.data(), s.size(), m_eCPUSeries != KX9LabelCPUSeriesStandard));
 }
 
@@ -650,7 +659,7 @@ ULONG CKX9ComFuncLabelStructure::ConvertStringToStructData(CStringArray& arrLine
     ArrayLines(const CStringArray& lines, const LONGLONG* offsets) : m_lines(lines), m_offsets(offsets) {}
     int Count() const override { return m_lines.GetSize(); }
     void Get(int i, const char16_t*& p, std::size_t& n) override {
-      const U16& s = m_lines[i].Str();
+      const std::u16string_view s = m_lines[i].View();
       p = s.data();
       n = s.size();
     }

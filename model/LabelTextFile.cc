@@ -14,6 +14,9 @@ namespace {
 
 using U16 = std::u16string;
 
+// The white space a line loses in front, as TrimLeft takes it.
+inline bool IsTrimSpace(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
+
 constexpr char16_t kDefaultFileName[] = u"LabelStructure.txt";
 constexpr std::size_t kWriteChunk = 1u << 20;
 constexpr std::size_t kReadChunk = 1u << 20;
@@ -24,7 +27,7 @@ struct FileCloser {
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 std::string FileName(const CString& strPath) {
-  return ToUtf8(strPath.IsEmpty() ? U16(kDefaultFileName) : strPath.Str());
+  return ToUtf8(strPath.IsEmpty() ? std::u16string_view(kDefaultFileName) : strPath.View());
 }
 
 // Text mode output: every line feed byte is written as CR LF.
@@ -56,7 +59,7 @@ void CKX9ComFuncLabelStructure::WriteTextFile(LONG lCount, _STKX9LABELSTRUCTURE*
   std::string line;
   out.reserve(kWriteChunk + 4096);
   for (int i = 0; i < arrLines.GetSize(); ++i) {
-    const U16& text = arrLines[i].Str();
+    const std::u16string_view text = arrLines[i].View();
     line.clear();
     AppendWideToAnsi(text.data(), text.size(), line);
     line.push_back('\n');
@@ -94,18 +97,19 @@ LONG CKX9ComFuncLabelStructure::ReadTextFile(CString strPath, _STKX9LABELSTRUCTU
   LONG lCount = 0;
   const std::size_t n = content.size();
   std::size_t pos = 0;
+  U16 text;  // one line, reused
   while (pos < n) {
     const std::size_t lf = content.find('\n', pos);
     std::size_t end = lf == std::string::npos ? n : lf;
     if (lf != std::string::npos && end > pos && content[end - 1] == '\r') --end;
 
-    CString strLine;
-    U16& text = strLine.Str();
-    text.reserve(end - pos + 1);
+    text.clear();
     AppendAnsiToWide(reinterpret_cast<const BYTE*>(content.data()) + pos, end - pos, text);
-    strLine.TrimLeft();
-    strLine += u',';
-    const U16& line = strLine.Str();
+    std::size_t lead = 0;
+    while (lead < text.size() && IsTrimSpace(text[lead])) ++lead;
+    text.push_back(u',');
+    CString strLine(text.data() + lead, static_cast<int>(text.size() - lead));
+    const std::u16string_view line = strLine.View();
     if (KX9HeaderDataType(line.data(), line.size() - 1) != 0) ++lCount;  // the line holds its appended comma
     arrLines.Add(std::move(strLine));
     if (pDiag) offsets.push_back(static_cast<LONGLONG>(pos));

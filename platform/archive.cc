@@ -21,7 +21,7 @@ void CArchiveWriter::WriteCount(DWORD n) {
 }
 
 void CArchiveWriter::WriteString(const CString& s) {
-  const std::u16string& text = s.Str();
+  const std::u16string_view text = s.View();
   const std::size_t n = text.size();
   WriteByte(0xFF);  // Unicode tag
   WriteWord(0xFFFE);

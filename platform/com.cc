@@ -19,14 +19,64 @@ bool HookFails(PlatformAllocKind kind) {
 
 constexpr std::size_t kPrefix = sizeof(DWORD);
 
-// Allocates a BSTR of `byteLen` bytes (plus prefix and a two-byte zero)
-// whose contents are left to the caller; null on failure.
+// Small BSTRs are recycled through a per-thread cache of freed blocks, one
+// list per 32-byte size class: the database hands out and takes one BSTR
+// per text field, and the heap would otherwise see every one of them.
+// Sanitized builds skip it, so that a use after free stays visible.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kCacheBstrs = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kCacheBstrs = false;
+#else
+constexpr bool kCacheBstrs = true;
+#endif
+#else
+constexpr bool kCacheBstrs = true;
+#endif
+constexpr std::size_t kClassBytes = 32;
+constexpr std::size_t kClasses = 8;  // blocks up to 256 bytes
+constexpr int kBlocksPerClass = 64;
+
+struct BstrCache {
+  void* blocks[kClasses][kBlocksPerClass];
+  int counts[kClasses];
+  bool closed;  // the thread is ending: free straight away
+};
+thread_local BstrCache t_cache;  // zero-initialized, no destructor: usable until the thread's very end
+
+// Frees the cached blocks when the thread ends.
+struct BstrCacheCloser {
+  ~BstrCacheCloser() {
+    t_cache.closed = true;
+    for (std::size_t c = 0; c < kClasses; ++c)
+      while (t_cache.counts[c] > 0) std::free(t_cache.blocks[c][--t_cache.counts[c]]);
+  }
+};
+thread_local BstrCacheCloser t_cacheCloser;
+
+// The block size for a BSTR of `byteLen` bytes: prefix, units, a two-byte
+// zero and, with an odd byte length, one spare zero byte that keeps a whole
+// zero unit readable at the next unit boundary.
+std::size_t BlockBytes(std::size_t byteLen) { return kPrefix + byteLen + sizeof(OLECHAR) + 1; }
+
+// Allocates a BSTR of `byteLen` bytes whose contents are left to the
+// caller; null on failure.
 BSTR AllocBstrBytes(std::size_t byteLen) {
   if (byteLen > 0xFFFFFFFFu - kPrefix - sizeof(OLECHAR)) return nullptr;  // length must fit the prefix
   if (HookFails(PlatformAllocKind::kBstr)) return nullptr;
-  // With an odd byte length one spare zero byte keeps a whole zero unit
-  // readable at the next unit boundary.
-  auto* block = static_cast<unsigned char*>(std::malloc(kPrefix + byteLen + sizeof(OLECHAR) + 1));
+  const std::size_t need = BlockBytes(byteLen);
+  unsigned char* block = nullptr;
+  const std::size_t c = (need - 1) / kClassBytes;
+  if (kCacheBstrs && c < kClasses) {
+    (void)&t_cacheCloser;  // registers the thread's closer
+    if (t_cache.counts[c] > 0)
+      block = static_cast<unsigned char*>(t_cache.blocks[c][--t_cache.counts[c]]);
+    else
+      block = static_cast<unsigned char*>(std::malloc((c + 1) * kClassBytes));
+  } else {
+    block = static_cast<unsigned char*>(std::malloc(need));
+  }
   if (block == nullptr) return nullptr;
   const DWORD len32 = static_cast<DWORD>(byteLen);
   std::memcpy(block, &len32, kPrefix);
@@ -82,7 +132,15 @@ UINT SysStringLen(BSTR bstr) { return SysStringByteLen(bstr) / sizeof(OLECHAR); 
 void SysFreeString(BSTR bstr) {
   if (bstr == nullptr) return;
   g_liveBstrs.fetch_sub(1, std::memory_order_relaxed);
-  std::free(BstrBytes(bstr) - kPrefix);
+  unsigned char* block = BstrBytes(bstr) - kPrefix;
+  if (kCacheBstrs && !t_cache.closed) {
+    const std::size_t c = (BlockBytes(SysStringByteLen(bstr)) - 1) / kClassBytes;
+    if (c < kClasses && t_cache.counts[c] < kBlocksPerClass) {
+      t_cache.blocks[c][t_cache.counts[c]++] = block;
+      return;
+    }
+  }
+  std::free(block);
 }
 
 void* CoTaskMemAlloc(std::size_t cb) {

@@ -257,9 +257,106 @@ void AppendFormatV(std::u16string& out, const char16_t* fmt, va_list ap) {
 
 }  // namespace
 
+CString::CString(char16_t ch, int nRepeat) {
+  Set(nullptr);
+  if (nRepeat <= 0) return;
+  char16_t* w = GetBufferSetLength(nRepeat);
+  std::fill(w, w + nRepeat, ch);
+}
+
+CString::Rep* CString::NewRep(std::size_t capacity) {
+  // Lengths are ints, as the framework's are.
+  if (capacity > static_cast<std::size_t>(0x7FFFFFFF) / sizeof(char16_t) - sizeof(Rep)) throw std::bad_alloc();
+  void* block = ::operator new(sizeof(Rep) + (capacity + 1) * sizeof(char16_t));
+  Rep* r = new (block) Rep;
+  r->refs.store(1, std::memory_order_relaxed);
+  r->length = 0;
+  r->capacity = static_cast<int>(capacity);
+  Units(r)[0] = 0;
+  return r;
+}
+
+char16_t* CString::Own(std::size_t capacity, std::size_t keep) {
+  Rep* old = Get();
+  if (old != nullptr && old->refs.load(std::memory_order_acquire) == 1 &&
+      static_cast<std::size_t>(old->capacity) >= capacity)
+    return Units(old);
+  Rep* r = NewRep(capacity);
+  if (old != nullptr && keep > 0) {
+    keep = std::min<std::size_t>(keep, static_cast<std::size_t>(old->length));
+    std::memcpy(Units(r), Units(old), keep * sizeof(char16_t));
+    r->length = static_cast<int>(keep);
+  }
+  Set(r);
+  Release(old);
+  return Units(r);
+}
+
+void CString::Assign(const char16_t* p, std::size_t n) {
+  if (n == 0) {
+    Empty();
+    return;
+  }
+  Rep* old = Get();
+  if (old != nullptr && old->refs.load(std::memory_order_acquire) == 1 &&
+      static_cast<std::size_t>(old->capacity) >= n) {
+    std::memmove(Units(old), p, n * sizeof(char16_t));  // p may lie inside the old text
+    old->length = static_cast<int>(n);
+    Units(old)[n] = 0;
+    return;
+  }
+  Rep* r = NewRep(n);
+  std::memcpy(Units(r), p, n * sizeof(char16_t));
+  r->length = static_cast<int>(n);
+  Units(r)[n] = 0;
+  Set(r);
+  Release(old);  // after the copy: p may point into it
+}
+
+void CString::Append(const char16_t* p, std::size_t n) {
+  if (n == 0) return;
+  const std::size_t len = static_cast<std::size_t>(GetLength());
+  Rep* old = Get();
+  if (old != nullptr && old->refs.load(std::memory_order_acquire) == 1 &&
+      static_cast<std::size_t>(old->capacity) >= len + n) {
+    std::memcpy(Units(old) + len, p, n * sizeof(char16_t));
+  } else {
+    // Grows geometrically so that appending unit by unit stays linear.
+    Rep* r = NewRep(std::max(len + n, len + len / 2));
+    if (len > 0) std::memcpy(Units(r), Units(old), len * sizeof(char16_t));
+    std::memcpy(Units(r) + len, p, n * sizeof(char16_t));
+    Set(r);
+    Release(old);  // after the copy: p may point into it
+  }
+  Rep* r = Get();
+  r->length = static_cast<int>(len + n);
+  Units(r)[len + n] = 0;
+}
+
+char16_t* CString::GetBufferSetLength(int n) {
+  const std::size_t units = static_cast<std::size_t>(n > 0 ? n : 1);
+  char16_t* w = Own(units, units);
+  Rep* r = Get();
+  if (static_cast<std::size_t>(r->length) < units) std::fill(w + r->length, w + units, u'\0');
+  r->length = static_cast<int>(units);
+  w[units] = 0;
+  return w;
+}
+
+void CString::ReleaseBuffer(int n) {
+  Rep* r = Get();
+  if (r == nullptr) return;
+  if (n <= 0) {
+    Empty();
+    return;
+  }
+  r->length = std::min(n, r->capacity);
+  Units(r)[r->length] = 0;
+}
+
 int CString::CompareNoCase(const char16_t* psz) const {
   // Compared as zero-terminated texts, like the run-time's comparison.
-  const char16_t* a = Str().c_str();
+  const char16_t* a = GetString();
   const char16_t* b = psz ? psz : u"";
   for (;; ++a, ++b) {
     const char16_t ca = FoldAscii(*a);
@@ -271,67 +368,69 @@ int CString::CompareNoCase(const char16_t* psz) const {
 
 CString CString::Left(int n) const {
   if (n <= 0) return CString();
-  const std::size_t len = Str().size();
-  return CString(Str().substr(0, std::min<std::size_t>(len, static_cast<std::size_t>(n))));
+  const std::u16string_view v = View();
+  return CString(v.data(), static_cast<int>(std::min<std::size_t>(v.size(), static_cast<std::size_t>(n))));
 }
 
 CString CString::Mid(int first) const {
   if (first < 0) first = 0;
-  if (static_cast<std::size_t>(first) >= Str().size()) return CString();
-  return CString(Str().substr(static_cast<std::size_t>(first)));
+  const std::u16string_view v = View();
+  if (static_cast<std::size_t>(first) >= v.size()) return CString();
+  return CString(v.data() + first, static_cast<int>(v.size() - static_cast<std::size_t>(first)));
 }
 
 CString CString::Mid(int first, int count) const {
   if (first < 0) first = 0;
   if (count <= 0) return CString();
-  const std::size_t len = Str().size();
+  const std::u16string_view v = View();
   const std::size_t f = static_cast<std::size_t>(first);
-  if (f >= len) return CString();
-  return CString(Str().substr(f, std::min<std::size_t>(static_cast<std::size_t>(count), len - f)));
+  if (f >= v.size()) return CString();
+  return CString(v.data() + f, static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(count), v.size() - f)));
 }
 
 int CString::Find(char16_t ch, int start) const {
-  if (start < 0 || static_cast<std::size_t>(start) >= Str().size()) return -1;
-  const std::size_t at = Str().find(ch, static_cast<std::size_t>(start));
-  return at == std::u16string::npos ? -1 : static_cast<int>(at);
+  const std::u16string_view v = View();
+  if (start < 0 || static_cast<std::size_t>(start) >= v.size()) return -1;
+  const std::size_t at = v.find(ch, static_cast<std::size_t>(start));
+  return at == std::u16string_view::npos ? -1 : static_cast<int>(at);
 }
 
 int CString::Find(const char16_t* sub, int start) const {
-  if (sub == nullptr || start < 0 || static_cast<std::size_t>(start) > Str().size()) return -1;
-  const std::size_t at = Str().find(sub, static_cast<std::size_t>(start));
-  return at == std::u16string::npos ? -1 : static_cast<int>(at);
+  const std::u16string_view v = View();
+  if (sub == nullptr || start < 0 || static_cast<std::size_t>(start) > v.size()) return -1;
+  const std::size_t at = v.find(sub, static_cast<std::size_t>(start));
+  return at == std::u16string_view::npos ? -1 : static_cast<int>(at);
 }
 
 int CString::Replace(const char16_t* oldText, const char16_t* newText) {
   if (oldText == nullptr || *oldText == 0 || IsEmpty()) return 0;
-  const std::u16string& s = Str();
+  const std::u16string_view s = View();
   const std::size_t oldLen = Length(oldText);
   std::size_t at = s.find(oldText, 0, oldLen);
-  if (at == std::u16string::npos) return 0;
+  if (at == std::u16string_view::npos) return 0;
   const char16_t* repl = newText ? newText : u"";
   const std::size_t newLen = Length(repl);
   std::u16string result;
   result.reserve(s.size());
   std::size_t from = 0;
   int count = 0;
-  while (at != std::u16string::npos) {
-    result.append(s, from, at - from);
+  while (at != std::u16string_view::npos) {
+    result.append(s.substr(from, at - from));
     result.append(repl, newLen);
     from = at + oldLen;
     ++count;
     at = s.find(oldText, from, oldLen);
   }
-  result.append(s, from, std::u16string::npos);
-  Str().swap(result);
+  result.append(s.substr(from));
+  Assign(result.data(), result.size());
   return count;
 }
 
 CString& CString::TrimLeft() {
-  if (IsEmpty()) return *this;
-  std::u16string& s = Str();
+  const std::u16string_view s = View();
   std::size_t i = 0;
   while (i < s.size() && IsTrimSpace(s[i])) ++i;
-  if (i != 0) s.erase(0, i);
+  if (i != 0) Assign(s.data() + i, s.size() - i);
   return *this;
 }
 
@@ -359,7 +458,7 @@ void CString::Format(const char16_t* fmt, ...) {
     AppendFormatV(text, fmt, ap);
     va_end(ap);
   }
-  Str().assign(text);
+  Assign(text.data(), text.size());
   ReleaseLargeScratch(text);
 }
 
@@ -370,19 +469,18 @@ void CString::AppendFormat(const char16_t* fmt, ...) {
   va_start(ap, fmt);
   AppendFormatV(text, fmt, ap);
   va_end(ap);
-  Str().append(text);
+  Append(text.data(), text.size());
   ReleaseLargeScratch(text);
 }
 
 BSTR CString::AllocSysString() const {
-  const std::u16string& s = Str();
-  if (s.size() > 0x7FFFFFFFu) throw std::bad_alloc();
+  const std::u16string_view s = View();
   BSTR b = SysAllocStringLen(s.data(), static_cast<UINT>(s.size()));
   if (b == nullptr) throw std::bad_alloc();
   return b;
 }
 
-std::string ToUtf8(const std::u16string& s) {
+std::string ToUtf8(std::u16string_view s) {
   std::string out;
   out.reserve(s.size());
   const std::size_t n = s.size();

@@ -14,6 +14,7 @@
 //   SysFreeString(b);
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -189,66 +190,107 @@ void PlatformSetAllocHook(PlatformAllocHook hook);
 // ---------------------------------------------------------------------------
 // CString: a growable UTF-16 string. Its storage is one pointer-sized
 // handle kept in bytes, so the class has alignment 1 and can sit in the
-// host's 1-byte packed records like the framework's string does.
+// host's 1-byte packed records like the framework's string does. The text
+// lives in one shared, reference-counted block (count, length, capacity,
+// units, a zero): copies share it and a write first takes a block of its
+// own, so passing and storing texts by value costs no allocation. Null is
+// the empty text.
 class CString {
  public:
   CString() noexcept { Set(nullptr); }
-  ~CString() { delete Get(); }
-  CString(const CString& o) { Set(o.IsEmpty() ? nullptr : new std::u16string(*o.Get())); }
+  ~CString() { Release(Get()); }
+  CString(const CString& o) noexcept {
+    Rep* r = o.Get();
+    AddRef(r);
+    Set(r);
+  }
   CString(CString&& o) noexcept {
     Set(o.Get());
     o.Set(nullptr);
   }
-  CString& operator=(const CString& o) {
-    if (this != &o) Str() = o.Str();
+  CString& operator=(const CString& o) noexcept {
+    Rep* r = o.Get();
+    AddRef(r);
+    Rep* old = Get();
+    Set(r);
+    Release(old);
     return *this;
   }
   CString& operator=(CString&& o) noexcept {
     if (this != &o) {
-      delete Get();
+      Rep* old = Get();
       Set(o.Get());
       o.Set(nullptr);
+      Release(old);
     }
     return *this;
   }
-  CString(const char16_t* psz) { Set(psz && *psz ? new std::u16string(psz) : nullptr); }  // NOLINT
-  CString(const char16_t* pch, int nLength) { Set(nLength > 0 ? new std::u16string(pch, pch + nLength) : nullptr); }
-  CString(const std::u16string& s) { Set(s.empty() ? nullptr : new std::u16string(s)); }        // NOLINT
-  CString(std::u16string&& s) { Set(s.empty() ? nullptr : new std::u16string(std::move(s))); }  // NOLINT
-  CString(char16_t ch, int nRepeat) {
-    Set(nRepeat > 0 ? new std::u16string(static_cast<std::size_t>(nRepeat), ch) : nullptr);
+  CString(const char16_t* psz) {  // NOLINT
+    Set(nullptr);
+    if (psz) Assign(psz, std::char_traits<char16_t>::length(psz));
   }
+  CString(const char16_t* pch, int nLength) {
+    Set(nullptr);
+    if (nLength > 0) Assign(pch, static_cast<std::size_t>(nLength));
+  }
+  CString(const std::u16string& s) {  // NOLINT
+    Set(nullptr);
+    Assign(s.data(), s.size());
+  }
+  CString(char16_t ch, int nRepeat);
 
-  int GetLength() const { return static_cast<int>(Str().size()); }
-  bool IsEmpty() const { return Get() == nullptr || Get()->empty(); }
-  void Empty() {
-    if (Get()) Get()->clear();
+  int GetLength() const { return Get() ? Get()->length : 0; }
+  bool IsEmpty() const { return Get() == nullptr || Get()->length == 0; }
+  void Empty() noexcept {
+    Release(Get());
+    Set(nullptr);
   }
-  char16_t GetAt(int i) const { return Str()[static_cast<std::size_t>(i)]; }
+  char16_t GetAt(int i) const { return Units(Get())[i]; }
   char16_t operator[](int i) const { return GetAt(i); }
-  operator const char16_t*() const { return Str().c_str(); }  // NOLINT
-  const char16_t* GetString() const { return Str().c_str(); }
+  operator const char16_t*() const { return GetString(); }  // NOLINT
+  const char16_t* GetString() const { return Get() ? Units(Get()) : u""; }
+  // The whole text, zero units inside it included.
+  std::u16string_view View() const {
+    const Rep* r = Get();
+    return r ? std::u16string_view(Units(r), static_cast<std::size_t>(r->length)) : std::u16string_view();
+  }
+  // The text up to its first zero unit.
+  std::u16string_view CText() const { return std::u16string_view(GetString()); }
+  // A copy of the whole text, for the tool's edges and test messages.
+  std::u16string Str() const { return std::u16string(View()); }
+
+  // `n` units from `p`, which may point into this string's own text.
+  void Assign(const char16_t* p, std::size_t n);
+  void Append(const char16_t* p, std::size_t n);
+  // A writable text of `n` units (the old ones kept up to n) for the caller
+  // to fill; ReleaseBuffer then sets the length actually written. Needs n > 0.
+  char16_t* GetBufferSetLength(int n);
+  void ReleaseBuffer(int n);
 
   CString& operator=(const char16_t* psz) {
-    // psz may point into this string's own text: copy it out first, so no
-    // copy ever runs between overlapping ranges.
-    std::u16string text(psz ? psz : u"");
-    Str().swap(text);
+    Assign(psz ? psz : u"", psz ? std::char_traits<char16_t>::length(psz) : 0);
     return *this;
   }
   CString& operator+=(const CString& s) {
-    if (!s.IsEmpty()) Str() += s.Str();
+    if (!s.IsEmpty()) {
+      if (IsEmpty()) return *this = s;
+      Append(Units(s.Get()), static_cast<std::size_t>(s.Get()->length));
+    }
     return *this;
   }
   CString& operator+=(const char16_t* psz) {
-    if (psz && *psz) Str() += psz;
+    if (psz && *psz) Append(psz, std::char_traits<char16_t>::length(psz));
     return *this;
   }
   CString& operator+=(char16_t ch) {
-    Str() += ch;
+    Append(&ch, 1);
     return *this;
   }
-  friend CString operator+(const CString& a, const CString& b) { return CString(a.Str() + b.Str()); }
+  friend CString operator+(const CString& a, const CString& b) {
+    CString r(a);
+    r += b;
+    return r;
+  }
 
   // Comparisons see each text as the run-time's C-string comparisons do: up
   // to its first zero unit, so every lookup treats an embedded zero alike.
@@ -276,31 +318,38 @@ class CString {
   // A new BSTR holding this text; raises std::bad_alloc on failure.
   BSTR AllocSysString() const;
 
-  // The underlying text; the non-const form creates storage when needed.
-  std::u16string& Str() {
-    if (Get() == nullptr) Set(new std::u16string());
-    return *Get();
-  }
-  const std::u16string& Str() const {
-    static const std::u16string kEmpty;
-    return Get() ? *Get() : kEmpty;
-  }
-  // The text up to its first zero unit.
-  std::u16string_view CText() const { return std::u16string_view(Str().c_str()); }
-
  private:
-  std::u16string* Get() const {
-    std::u16string* p;
+  struct Rep {
+    std::atomic<int> refs;
+    int length;
+    int capacity;  // units the block holds besides its final zero
+  };
+  static char16_t* Units(Rep* r) { return reinterpret_cast<char16_t*>(r + 1); }
+  static const char16_t* Units(const Rep* r) { return reinterpret_cast<const char16_t*>(r + 1); }
+  static Rep* NewRep(std::size_t capacity);
+  static void AddRef(Rep* r) noexcept {
+    if (r) r->refs.fetch_add(1, std::memory_order_relaxed);
+  }
+  static void Release(Rep* r) noexcept {
+    if (r && r->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) ::operator delete(r);
+  }
+  // A block of this string's own holding at least `capacity` units, with
+  // the first `keep` units of the old text; the old block is released after
+  // the copy, so a source inside it stays readable until then.
+  char16_t* Own(std::size_t capacity, std::size_t keep);
+
+  Rep* Get() const {
+    Rep* p;
     std::memcpy(&p, m_raw, sizeof p);
     return p;
   }
-  void Set(std::u16string* p) { std::memcpy(m_raw, &p, sizeof p); }
+  void Set(Rep* p) { std::memcpy(m_raw, &p, sizeof p); }
   unsigned char m_raw[sizeof(void*)];
 };
 static_assert(alignof(CString) == 1, "CString must fit packed records");
 
 // UTF-8 <-> UTF-16 helpers for the tool's edges and for test messages.
-std::string ToUtf8(const std::u16string& s);
+std::string ToUtf8(std::u16string_view s);
 std::u16string FromUtf8(const std::string& s);
 
 // ---------------------------------------------------------------------------

@@ -136,12 +136,13 @@ int CKX9ComFuncLabelStructure::CalcMD5Hash(const BYTE* pData, ULONG ulLength, CS
   BYTE digest[16];
   const int nResult = CalcHash(pData, ulLength, digest, sizeof digest, CALG_MD5);
   if (nResult) {
-    std::u16string& text = strHash.Str();
-    text.reserve(2 * sizeof digest);
+    char16_t text[2 * sizeof digest];
+    std::size_t n = 0;
     for (BYTE b : digest) {
-      if (b >= 0x10) text += kHexDigits[b >> 4];
-      text += kHexDigits[b & 0x0F];
+      if (b >= 0x10) text[n++] = kHexDigits[b >> 4];
+      text[n++] = kHexDigits[b & 0x0F];
     }
+    strHash.Assign(text, n);
   }
   return nResult;
 }

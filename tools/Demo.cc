@@ -143,7 +143,7 @@ _STKX9AUTODEVSET SampleSettings() {
 
 std::string Show(const CString& s) {
   std::string out;
-  for (char c : ToUtf8(s.Str())) {
+  for (char c : ToUtf8(s.View())) {
     if (c == '\r')
       out += "\\r";
     else if (c == '\n')

@@ -157,7 +157,7 @@ void ReadMember(const Json& e, const std::string& where, _STKX9LABELSTRUCTURESDT
 
 // --- writing -----------------------------------------------------------------
 
-std::string Utf8(const CString& s, const std::string& where) { return Utf16ToUtf8Strict(s.Str(), where); }
+std::string Utf8(const CString& s, const std::string& where) { return Utf16ToUtf8Strict(s.View(), where); }
 
 // Puts the fields of one record into an object; in the compact form it
 // leaves out each field that holds the value of `initial`, a record of the
@@ -170,7 +170,7 @@ class FieldWriter {
     if (m_full || value != initial) m_j[key] = value;
   }
   void Text(const char* key, const CString& value, const CString& initial) {
-    if (m_full || value.Str() != initial.Str()) m_j[key] = Utf8(value, At(m_where, key));
+    if (m_full || value.View() != initial.View()) m_j[key] = Utf8(value, At(m_where, key));
   }
   void List(const char* key, Json value) {
     if (m_full || !value.empty()) m_j[key] = std::move(value);
@@ -190,7 +190,7 @@ void WriteBase(FieldWriter& w, const _STKX9LABELSTRUCTUREBASEDATA& r, const _STK
   // Comments are positional: the compact form ends after the last one that
   // is not as constructed.
   int used = KX9_COMMENT_COUNT;
-  while (!w.Full() && used > 0 && r.comments[used - 1].Str() == initial.comments[used - 1].Str()) --used;
+  while (!w.Full() && used > 0 && r.comments[used - 1].View() == initial.comments[used - 1].View()) --used;
   Json comments = Json::array();
   for (int i = 0; i < used; ++i)
     comments.push_back(Utf8(r.comments[i], At(w.Path("comments"), static_cast<std::size_t>(i))));
@@ -339,7 +339,7 @@ std::u16string Utf8ToUtf16Strict(const std::string& text, const std::string& whe
   return out;
 }
 
-std::string Utf16ToUtf8Strict(const std::u16string& text, const std::string& where) {
+std::string Utf16ToUtf8Strict(std::u16string_view text, const std::string& where) {
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {

@@ -57,7 +57,7 @@ class LabelSet {
 // Strict conversions: invalid UTF-8 (bad sequences, overlong forms,
 // surrogates, beyond U+10FFFF) and unpaired UTF-16 surrogates are refused.
 std::u16string Utf8ToUtf16Strict(const std::string& text, const std::string& where);
-std::string Utf16ToUtf8Strict(const std::u16string& text, const std::string& where);
+std::string Utf16ToUtf8Strict(std::u16string_view text, const std::string& where);
 
 // Lowercase hex, two digits per byte; the reader takes either case.
 std::string BytesToHex(const BYTE* p, std::size_t n);

@@ -84,7 +84,7 @@ class Comparison {
     if (given != back) m_out.Add(path + ": " + std::to_string(given) + " given, " + std::to_string(back) + " come back");
   }
   static Json Header(const _STKX9LABELSTRUCTURE& d, const std::string& where) {
-    return Json{{"dataType", d.dataType}, {"name", Utf16ToUtf8Strict(d.name.Str(), where + ".name")}};
+    return Json{{"dataType", d.dataType}, {"name", Utf16ToUtf8Strict(d.name.View(), where + ".name")}};
   }
   static Json Element(LONG dataType, const _STKX9LABELSTRUCTUREBASEDATA* e, const std::string& where) {
     return e ? ElementToJson(dataType, *e, where) : Json();
