@@ -44,7 +44,6 @@ class ScopeExit {
   F m_f;
 };
 
-CString FromBstr(BSTR b) { return CString(b, static_cast<int>(SysStringLen(b))); }
 
 // Words 0 and 1 as one 64-bit number plus word 3, carrying into the high half.
 ULONGLONG PlainKey(const STOBJECTID& stID) { return stID.Key() + static_cast<ULONGLONG>(stID.dwWord[3]); }
@@ -153,9 +152,9 @@ ULONG CKX9ComFuncLabelStructure::_getDynamicLabelDataElementGVLX(STOBJECTID stGV
 
       std::unique_ptr<_STKX9DYNAMICLABELDATA> pLabel(new (std::nothrow) _STKX9DYNAMICLABELDATA);
       if (!pLabel) return KX9_ERR_ALLOC;
-      pLabel->name = FromBstr(stRow.name);
+      pLabel->name = BstrText(stRow.name);
       pLabel->structType = stRow.structType;
-      pLabel->dataTypeName = FromBstr(stRow.dataTypeName);
+      pLabel->dataTypeName = BstrText(stRow.dataTypeName);
 
       if (stRow.hasArraySizes != 0) {
         ulResult = _getArrayElmSizeX(pTable.Get(), pIDs[lFirst + i], pLabel->arraySizes);
@@ -164,8 +163,8 @@ ULONG CKX9ComFuncLabelStructure::_getDynamicLabelDataElementGVLX(STOBJECTID stGV
 
       if (stRow.structType == kStructTypeSimple) {
         _STKX9LABELSTRUCTUREGVLDEVICE stDevice;
-        stDevice.device = FromBstr(stRow.device);
-        stDevice.deviceExtra = FromBstr(stRow.deviceExtra);
+        stDevice.device = BstrText(stRow.device);
+        stDevice.deviceExtra = BstrText(stRow.deviceExtra);
         if (stDevice.device.IsEmpty()) {
           ulResult = _convertLabelToKORVEXDevice(pLabel->name, stDevice.device);
           if (ulResult != KX9_OK) return ulResult;
@@ -183,8 +182,8 @@ ULONG CKX9ComFuncLabelStructure::_getDynamicLabelDataElementGVLX(STOBJECTID stGV
           arrDevices.SetSize(lMembers);
           for (LONG j = 0; j < lMembers; ++j) {
             _STKX9LABELSTRUCTUREGVLDEVICE& stDevice = arrDevices.ElementAt(j);
-            if (stRow.memberDevices != nullptr) stDevice.device = FromBstr(stRow.memberDevices[j]);
-            if (stRow.memberDeviceExtras != nullptr) stDevice.deviceExtra = FromBstr(stRow.memberDeviceExtras[j]);
+            if (stRow.memberDevices != nullptr) stDevice.device = BstrText(stRow.memberDevices[j]);
+            if (stRow.memberDeviceExtras != nullptr) stDevice.deviceExtra = BstrText(stRow.memberDeviceExtras[j]);
           }
         } else {
           // An unreadable member count leaves the list empty; the members
@@ -193,12 +192,12 @@ ULONG CKX9ComFuncLabelStructure::_getDynamicLabelDataElementGVLX(STOBJECTID stGV
           _getStructElementCountX(stStructID, lMembers);
           arrDevices.SetSize(std::max<LONG>(lMembers, 0));
 
-          const CString strAttr5 = FromBstr(stRow.dynamicAttr5);
+          const CString strAttr5 = BstrText(stRow.dynamicAttr5);
           if (!strAttr5.IsEmpty()) {
             pLabel->dynamicAttr5Value = _wtol(strAttr5.GetString());
             pLabel->hasDynamicAttr5 = 1;
           }
-          const CString strAttr2 = FromBstr(stRow.dynamicAttr2);
+          const CString strAttr2 = BstrText(stRow.dynamicAttr2);
           if (!strAttr2.IsEmpty()) {
             pLabel->dynamicAttr2Value = _wtol(strAttr2.GetString());
             pLabel->hasDynamicAttr2 = 1;
@@ -272,7 +271,7 @@ ULONG CKX9ComFuncLabelStructure::_addDynamicLabelStructMapX(STOBJECTID stStructI
       // entries, completed like the others.
       if (lMember >= arrDevices.GetSize()) arrDevices.SetSize(lMember + 1);
       _STKX9LABELSTRUCTUREGVLDEVICE& stDevice = arrDevices.ElementAt(lMember);
-      const CString strMemberName = FromBstr(stRow.name);
+      const CString strMemberName = BstrText(stRow.name);
       if (stDevice.device.IsEmpty()) {
         // "<label><suffix>.<member>"; a failed conversion leaves the device empty.
         std::u16string strFullName;
@@ -285,7 +284,7 @@ ULONG CKX9ComFuncLabelStructure::_addDynamicLabelStructMapX(STOBJECTID stStructI
 
       _STKX9DYNAMICSTRUCTELEM& stElem = pStruct->elements.ElementAt(lMember);
       stElem.name = strMemberName;
-      stElem.dataTypeName = FromBstr(stRow.dataTypeName);
+      stElem.dataTypeName = BstrText(stRow.dataTypeName);
       stElem.rowID = stRow.rowID;
       stElem.typeKey = ullTypeKey;
       WORD wSize = 0;

@@ -44,7 +44,6 @@ class ScopeExit {
   F m_f;
 };
 
-CString FromBstr(BSTR b) { return CString(b, static_cast<int>(SysStringLen(b))); }
 
 void FreeBstr(BSTR& b) {
   if (b != nullptr) {
@@ -170,10 +169,10 @@ ULONG CKX9ComFuncLabelStructure::_getDataElementSDTX(IUnknown* pObject, CElement
         break;
       }
       pRecord->lineNo = static_cast<ULONG>(stRow.lineNo);
-      pRecord->name = FromBstr(stRow.name);
+      pRecord->name = BstrText(stRow.name);
       _getCommentX(stRow.comment, *pRecord);
-      pRecord->dataTypeName = FromBstr(stRow.dataTypeName);
-      pRecord->initData = FromBstr(stRow.initData);
+      pRecord->dataTypeName = BstrText(stRow.dataTypeName);
+      pRecord->initData = BstrText(stRow.initData);
       arrElements.Add(pRecord.get());
       pRecord.release();
     }
@@ -212,36 +211,36 @@ ULONG CKX9ComFuncLabelStructure::_getDataElementGVLX(IUnknown* pObject, CElement
         break;
       }
       pRecord->lineNo = static_cast<ULONG>(stRow.lineNo);
-      pRecord->name = FromBstr(stRow.name);
+      pRecord->name = BstrText(stRow.name);
       _getCommentX(stRow.comment, *pRecord);
       pRecord->classKeyword = stRow.classKeyword;
-      pRecord->dataTypeName = FromBstr(stRow.dataTypeName);
-      pRecord->initData = FromBstr(stRow.initData);
+      pRecord->dataTypeName = BstrText(stRow.dataTypeName);
+      pRecord->initData = BstrText(stRow.initData);
       pRecord->structType = stRow.structType;
 
       if (stRow.structType == kStructTypeSimple) {
         // A simple variable always has its own device entry, empty or not.
         _STKX9LABELSTRUCTUREGVLDEVICE stDevice;
-        stDevice.device = FromBstr(stRow.device);
-        stDevice.deviceExtra = FromBstr(stRow.deviceExtra);
+        stDevice.device = BstrText(stRow.device);
+        stDevice.deviceExtra = BstrText(stRow.deviceExtra);
         pRecord->devices.Add(stDevice);
       } else if (stRow.structType == kStructTypeDynamic) {
-        pRecord->dynamicAttr1 = FromBstr(stRow.dynamicAttr1);
-        pRecord->dynamicAttr2 = FromBstr(stRow.dynamicAttr2);
+        pRecord->dynamicAttr1 = BstrText(stRow.dynamicAttr1);
+        pRecord->dynamicAttr2 = BstrText(stRow.dynamicAttr2);
         pRecord->dynamicAttr3 = stRow.dynamicAttr3;
-        pRecord->dynamicAttr4 = FromBstr(stRow.dynamicAttr4);
-        pRecord->dynamicAttr5 = FromBstr(stRow.dynamicAttr5);
+        pRecord->dynamicAttr4 = BstrText(stRow.dynamicAttr4);
+        pRecord->dynamicAttr5 = BstrText(stRow.dynamicAttr5);
       } else {
         const LONG lMembers = std::max<LONG>(stRow.memberDeviceCount, 0);
         pRecord->devices.SetSize(lMembers);
         for (LONG j = 0; j < lMembers; ++j) {
           _STKX9LABELSTRUCTUREGVLDEVICE& stDevice = pRecord->devices.ElementAt(j);
-          if (stRow.memberDevices != nullptr) stDevice.device = FromBstr(stRow.memberDevices[j]);
-          if (stRow.memberDeviceExtras != nullptr) stDevice.deviceExtra = FromBstr(stRow.memberDeviceExtras[j]);
+          if (stRow.memberDevices != nullptr) stDevice.device = BstrText(stRow.memberDevices[j]);
+          if (stRow.memberDeviceExtras != nullptr) stDevice.deviceExtra = BstrText(stRow.memberDeviceExtras[j]);
         }
       }
 
-      pRecord->remark = FromBstr(stRow.remark);
+      pRecord->remark = BstrText(stRow.remark);
       _getSystemLabelInfX(stRow, pRecord->systemLabel);
       if (stRow.exAccess == 1) pRecord->exAccess = CString(u"1");  // the record starts as "0"
 
@@ -500,8 +499,8 @@ ULONG CKX9ComFuncLabelStructure::_getSystemLabelDataX(STOBJECTID stGVLID) {
 ULONG CKX9ComFuncLabelStructure::_getSystemLabelInfX(const stVNGlobalVariableAndSystemLabelElementDataX& stRow,
                                                      _STKX9SYSTEMLABELDATA& stSystemLabel) {
   stSystemLabel.ID = stRow.sysID;
-  stSystemLabel.name = FromBstr(stRow.sysName);
-  stSystemLabel.programName = FromBstr(stRow.sysProgramName);
+  stSystemLabel.name = BstrText(stRow.sysName);
+  stSystemLabel.programName = BstrText(stRow.sysProgramName);
   stSystemLabel.CPUID = stRow.sysCPUID;
   stSystemLabel.attribute = static_cast<WORD>(stRow.sysAttribute & 0xFFFFu);
   stSystemLabel.status = stRow.sysStatus;
@@ -509,7 +508,7 @@ ULONG CKX9ComFuncLabelStructure::_getSystemLabelInfX(const stVNGlobalVariableAnd
   stSystemLabel.listID = stRow.sysListID;
   stSystemLabel.dataType = stRow.sysDataType;
   stSystemLabel.dataSize = static_cast<WORD>(stRow.sysDataSize & 0xFFFFu);
-  stSystemLabel.localName = FromBstr(stRow.sysLocalName);
+  stSystemLabel.localName = BstrText(stRow.sysLocalName);
   return KX9_OK;
 }
 
@@ -539,7 +538,7 @@ ULONG CKX9ComFuncLabelStructure::_getCommentX(const stVNVariableComment& stComme
   for (LONG i = 0; i < stComment.count; ++i) {
     const stVNVariableCommentItem& stItem = stComment.items[i];
     if (stItem.key >= kFirstCommentKey && stItem.key < kFirstCommentKey + KX9_COMMENT_COUNT)
-      stRecord.comments[stItem.key - kFirstCommentKey] = FromBstr(stItem.text);
+      stRecord.comments[stItem.key - kFirstCommentKey] = BstrText(stItem.text);
   }
   return KX9_OK;
 }

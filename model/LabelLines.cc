@@ -350,7 +350,7 @@ std::size_t Unescape(char16_t* out, const char16_t* p, std::size_t n) {
 // Stores the unescaped text of p[0, n) in `dst`, in one block of its size at most.
 void AssignField(CString& dst, const char16_t* p, std::size_t n, bool bEscaped) {
   if (!bEscaped) {
-    dst.Assign(p, n);
+    dst = CString::Shared(p, n);
     return;
   }
   char16_t* w = dst.GetBufferSetLength(static_cast<int>(n));

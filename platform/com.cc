@@ -20,9 +20,10 @@ bool HookFails(PlatformAllocKind kind) {
 constexpr std::size_t kPrefix = sizeof(DWORD);
 
 // Small BSTRs are recycled through a per-thread cache of freed blocks, one
-// list per 32-byte size class: the database hands out and takes one BSTR
-// per text field, and the heap would otherwise see every one of them.
-// Sanitized builds skip it, so that a use after free stays visible.
+// free list per 32-byte size class, each holding up to 1 MiB: the database
+// hands out one BSTR per text field, a whole batch of rows at a time, and
+// the heap would otherwise see every one of them. Sanitized builds skip it,
+// so that a use after free stays visible.
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool kCacheBstrs = false;
 #elif defined(__has_feature)
@@ -36,21 +37,30 @@ constexpr bool kCacheBstrs = true;
 #endif
 constexpr std::size_t kClassBytes = 32;
 constexpr std::size_t kClasses = 8;  // blocks up to 256 bytes
-constexpr int kBlocksPerClass = 64;
+constexpr std::size_t kBytesPerClass = std::size_t{1} << 20;
 
 struct BstrCache {
-  void* blocks[kClasses][kBlocksPerClass];
-  int counts[kClasses];
+  void* heads[kClasses];  // each free block starts with the next one's address
+  std::size_t counts[kClasses];
   bool closed;  // the thread is ending: free straight away
 };
 thread_local BstrCache t_cache;  // zero-initialized, no destructor: usable until the thread's very end
+
+void* Pop(std::size_t c) {
+  void* block = t_cache.heads[c];
+  if (block != nullptr) {
+    std::memcpy(&t_cache.heads[c], block, sizeof(void*));
+    --t_cache.counts[c];
+  }
+  return block;
+}
 
 // Frees the cached blocks when the thread ends.
 struct BstrCacheCloser {
   ~BstrCacheCloser() {
     t_cache.closed = true;
     for (std::size_t c = 0; c < kClasses; ++c)
-      while (t_cache.counts[c] > 0) std::free(t_cache.blocks[c][--t_cache.counts[c]]);
+      while (void* block = Pop(c)) std::free(block);
   }
 };
 thread_local BstrCacheCloser t_cacheCloser;
@@ -70,10 +80,8 @@ BSTR AllocBstrBytes(std::size_t byteLen) {
   const std::size_t c = (need - 1) / kClassBytes;
   if (kCacheBstrs && c < kClasses) {
     (void)&t_cacheCloser;  // registers the thread's closer
-    if (t_cache.counts[c] > 0)
-      block = static_cast<unsigned char*>(t_cache.blocks[c][--t_cache.counts[c]]);
-    else
-      block = static_cast<unsigned char*>(std::malloc((c + 1) * kClassBytes));
+    block = static_cast<unsigned char*>(Pop(c));
+    if (block == nullptr) block = static_cast<unsigned char*>(std::malloc((c + 1) * kClassBytes));
   } else {
     block = static_cast<unsigned char*>(std::malloc(need));
   }
@@ -135,8 +143,10 @@ void SysFreeString(BSTR bstr) {
   unsigned char* block = BstrBytes(bstr) - kPrefix;
   if (kCacheBstrs && !t_cache.closed) {
     const std::size_t c = (BlockBytes(SysStringByteLen(bstr)) - 1) / kClassBytes;
-    if (c < kClasses && t_cache.counts[c] < kBlocksPerClass) {
-      t_cache.blocks[c][t_cache.counts[c]++] = block;
+    if (c < kClasses && t_cache.counts[c] < kBytesPerClass / ((c + 1) * kClassBytes)) {
+      std::memcpy(block, &t_cache.heads[c], sizeof(void*));
+      t_cache.heads[c] = block;
+      ++t_cache.counts[c];
       return;
     }
   }

@@ -333,6 +333,32 @@ void CString::Append(const char16_t* p, std::size_t n) {
   Units(r)[len + n] = 0;
 }
 
+namespace {
+constexpr std::size_t kSharedMaxUnits = 24;
+constexpr std::size_t kSharedSlots = 256;
+// The recently made short texts of this thread, by hash.
+struct SharedTexts {
+  CString slots[kSharedSlots];
+};
+thread_local SharedTexts t_shared;
+}  // namespace
+
+CString CString::Shared(const char16_t* p, std::size_t n) {
+  CString text;
+  if (n == 0) return text;
+  if (n > kSharedMaxUnits) {
+    text.Assign(p, n);
+    return text;
+  }
+  std::uint32_t h = 2166136261u;
+  for (std::size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 16777619u;
+  CString& slot = t_shared.slots[(h ^ (h >> 16)) & (kSharedSlots - 1)];
+  if (slot.View() == std::u16string_view(p, n)) return slot;
+  text.Assign(p, n);
+  slot = text;
+  return text;
+}
+
 char16_t* CString::GetBufferSetLength(int n) {
   const std::size_t units = static_cast<std::size_t>(n > 0 ? n : 1);
   char16_t* w = Own(units, units);

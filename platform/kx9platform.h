@@ -261,6 +261,10 @@ class CString {
 
   // `n` units from `p`, which may point into this string's own text.
   void Assign(const char16_t* p, std::size_t n);
+  // The text p[0, n); a short one shares the block of an equal text made
+  // recently on this thread, so that type names, initial values and the
+  // like repeated over many labels are kept once.
+  static CString Shared(const char16_t* p, std::size_t n);
   void Append(const char16_t* p, std::size_t n);
   // A writable text of `n` units (the old ones kept up to n) for the caller
   // to fill; ReleaseBuffer then sets the length actually written. Needs n > 0.
@@ -348,6 +352,9 @@ class CString {
 };
 static_assert(alignof(CString) == 1, "CString must fit packed records");
 
+// The whole text of a BSTR, zero units inside it included.
+inline CString BstrText(BSTR b) { return CString::Shared(b, SysStringLen(b)); }
+
 // UTF-8 <-> UTF-16 helpers for the tool's edges and for test messages.
 std::string ToUtf8(std::u16string_view s);
 std::u16string FromUtf8(const std::string& s);
@@ -380,71 +387,131 @@ class CStringArray {
   std::vector<CString> m_a;
 };
 
-// CArray keeps its vector behind a pointer-sized handle stored in bytes,
-// like CString, so that it can sit in 1-byte packed records.
+// CArray keeps its elements in one heap block (sizes, then the elements)
+// behind a pointer-sized handle stored in bytes, like CString, so that it
+// can sit in 1-byte packed records and a non-empty array costs one block.
 template <class TYPE, class ARG_TYPE = const TYPE&>
 class CArray {
  public:
   CArray() noexcept { Set(nullptr); }
-  ~CArray() { delete Get(); }
-  CArray(const CArray& o) { Set(o.IsEmpty() ? nullptr : new std::vector<TYPE>(*o.Get())); }
+  ~CArray() { Free(Get()); }
+  CArray(const CArray& o) {
+    Set(nullptr);
+    Append(o);
+  }
   CArray(CArray&& o) noexcept {
     Set(o.Get());
     o.Set(nullptr);
   }
   CArray& operator=(const CArray& o) {
-    if (this != &o) V() = o.CV();
+    if (this != &o) {
+      RemoveAll();
+      Append(o);
+    }
     return *this;
   }
   CArray& operator=(CArray&& o) noexcept {
     if (this != &o) {
-      delete Get();
+      Free(Get());
       Set(o.Get());
       o.Set(nullptr);
     }
     return *this;
   }
 
-  int GetSize() const { return static_cast<int>(CV().size()); }
+  int GetSize() const { return Get() ? Get()->size : 0; }
   int GetCount() const { return GetSize(); }
-  bool IsEmpty() const { return Get() == nullptr || Get()->empty(); }
+  bool IsEmpty() const { return GetSize() == 0; }
   int Add(ARG_TYPE v) {
-    V().push_back(v);
-    return GetSize() - 1;
+    const int n = GetSize();
+    if (Get() == nullptr || n == Get()->capacity) {
+      TYPE copy(v);  // v may be one of this array's own elements
+      Grow(n == 0 ? 1 : 2 * n);
+      new (Items(Get()) + n) TYPE(std::move(copy));
+    } else {
+      new (Items(Get()) + n) TYPE(v);
+    }
+    Get()->size = n + 1;
+    return n;
   }
-  const TYPE& GetAt(int i) const { return CV()[static_cast<std::size_t>(i)]; }
-  TYPE& ElementAt(int i) { return V()[static_cast<std::size_t>(i)]; }
-  void SetAt(int i, ARG_TYPE v) { V()[static_cast<std::size_t>(i)] = v; }
+  const TYPE& GetAt(int i) const { return Items(Get())[i]; }
+  TYPE& ElementAt(int i) { return Items(Get())[i]; }
+  void SetAt(int i, ARG_TYPE v) { Items(Get())[i] = v; }
   const TYPE& operator[](int i) const { return GetAt(i); }
   TYPE& operator[](int i) { return ElementAt(i); }
-  void SetSize(int n) { V().resize(static_cast<std::size_t>(n < 0 ? 0 : n)); }
-  void RemoveAll() {
-    if (Get()) Get()->clear();
+  void SetSize(int n) {
+    if (n < 0) n = 0;
+    const int old = GetSize();
+    if (n > old) {
+      if (Get() == nullptr || n > Get()->capacity) Grow(n);
+      for (int i = old; i < n; ++i) {
+        new (Items(Get()) + i) TYPE();
+        Get()->size = i + 1;
+      }
+    } else {
+      Truncate(n);
+    }
   }
+  void RemoveAll() { Truncate(0); }
   int Append(const CArray& o) {
-    int first = GetSize();
-    if (!o.IsEmpty()) V().insert(V().end(), o.CV().begin(), o.CV().end());
+    const int first = GetSize();
+    const int n = o.GetSize();
+    if (n == 0) return first;
+    if (Get() == nullptr || first + n > Get()->capacity) Grow(first + n);
+    for (int i = 0; i < n; ++i) {
+      new (Items(Get()) + first + i) TYPE(o.GetAt(i));
+      Get()->size = first + i + 1;
+    }
     return first;
   }
   void Copy(const CArray& o) { *this = o; }
-  TYPE* GetData() { return IsEmpty() ? nullptr : V().data(); }
-  const TYPE* GetData() const { return IsEmpty() ? nullptr : CV().data(); }
+  TYPE* GetData() { return IsEmpty() ? nullptr : Items(Get()); }
+  const TYPE* GetData() const { return IsEmpty() ? nullptr : Items(Get()); }
 
  private:
-  std::vector<TYPE>& V() {
-    if (Get() == nullptr) Set(new std::vector<TYPE>());
-    return *Get();
+  struct Head {
+    int size;
+    int capacity;
+  };
+  static constexpr std::size_t kItemsAt =
+      (sizeof(Head) + alignof(TYPE) - 1) / alignof(TYPE) * alignof(TYPE);
+  static TYPE* Items(Head* h) { return reinterpret_cast<TYPE*>(reinterpret_cast<unsigned char*>(h) + kItemsAt); }
+  static const TYPE* Items(const Head* h) {
+    return reinterpret_cast<const TYPE*>(reinterpret_cast<const unsigned char*>(h) + kItemsAt);
   }
-  const std::vector<TYPE>& CV() const {
-    static const std::vector<TYPE> kEmpty;
-    return Get() ? *Get() : kEmpty;
+  // Moves the elements into a block for `capacity` of them.
+  void Grow(int capacity) {
+    static_assert(alignof(TYPE) <= alignof(std::max_align_t), "over-aligned elements");
+    if (static_cast<std::size_t>(capacity) > (0x7FFFFFFFu - kItemsAt) / sizeof(TYPE)) throw std::bad_alloc();
+    Head* h = static_cast<Head*>(::operator new(kItemsAt + static_cast<std::size_t>(capacity) * sizeof(TYPE)));
+    h->size = 0;
+    h->capacity = capacity;
+    if (Head* old = Get()) {
+      for (int i = 0; i < old->size; ++i) {
+        new (Items(h) + i) TYPE(std::move(Items(old)[i]));
+        Items(old)[i].~TYPE();
+      }
+      h->size = old->size;
+      ::operator delete(old);
+    }
+    Set(h);
   }
-  std::vector<TYPE>* Get() const {
-    std::vector<TYPE>* p;
+  void Truncate(int n) {
+    Head* h = Get();
+    if (h == nullptr) return;
+    while (h->size > n) Items(h)[--h->size].~TYPE();
+  }
+  static void Free(Head* h) noexcept {
+    if (h == nullptr) return;
+    for (int i = h->size; i > 0; --i) Items(h)[i - 1].~TYPE();
+    ::operator delete(h);
+  }
+  Head* Get() const {
+    Head* p;
     std::memcpy(&p, m_raw, sizeof p);
     return p;
   }
-  void Set(std::vector<TYPE>* p) { std::memcpy(m_raw, &p, sizeof p); }
+  void Set(Head* p) { std::memcpy(m_raw, &p, sizeof p); }
   unsigned char m_raw[sizeof(void*)];
 };
 

@@ -17,9 +17,6 @@
 
 namespace {
 
-// The whole text of a BSTR, embedded zero units included.
-CString TextOf(BSTR b) { return CString(b, static_cast<int>(SysStringLen(b))); }
-
 // A BSTR array of `n` slots that frees every non-null slot and itself.
 class CBstrArray {
  public:
@@ -52,7 +49,7 @@ ULONG GetTextField(IUnknown* pElement, TextGetter<I> pfnGet, CString& strText) {
   BstrHolder bstr;
   LONG lDetail = 0;
   if ((pInterface.Get()->*pfnGet)(bstr.Put(), &lDetail) != 0) return KX9_ERR_DB;
-  strText = TextOf(bstr.Get());
+  strText = BstrText(bstr.Get());
   return KX9_OK;
 }
 
@@ -176,12 +173,12 @@ ULONG CKX9ComFuncLabelStructure::GetVariableAllocatedDevice(IUnknown* pElement,
   LONG lDetail = 0;
   {
     BstrHolder bstr;
-    if (pVariable->GetAllocatedDevice(bstr.Put(), &lDetail) == 0) stDevice.device = TextOf(bstr.Get());
+    if (pVariable->GetAllocatedDevice(bstr.Put(), &lDetail) == 0) stDevice.device = BstrText(bstr.Get());
   }
   lDetail = 0;
   {
     BstrHolder bstr;
-    if (pVariable->GetAllocatedDeviceExtra(bstr.Put(), &lDetail) == 0) stDevice.deviceExtra = TextOf(bstr.Get());
+    if (pVariable->GetAllocatedDeviceExtra(bstr.Put(), &lDetail) == 0) stDevice.deviceExtra = BstrText(bstr.Get());
   }
   return KX9_OK;
 }
@@ -236,8 +233,8 @@ ULONG CKX9ComFuncLabelStructure::GetStructData(IUnknown* pElement, CDeviceArray&
   const std::size_t nFilled = std::min(nSlots, static_cast<std::size_t>(std::max<LONG>(lCount, 0)));
   for (std::size_t i = 0; i < nFilled; ++i) {
     _STKX9LABELSTRUCTUREGVLDEVICE stDevice;
-    stDevice.device = TextOf(devices.Get()[i]);
-    stDevice.deviceExtra = TextOf(extras.Get()[i]);
+    stDevice.device = BstrText(devices.Get()[i]);
+    stDevice.deviceExtra = BstrText(extras.Get()[i]);
     arrDevices.Add(stDevice);
   }
   return KX9_OK;
