@@ -11,10 +11,6 @@
 namespace refdb {
 namespace {
 
-// Last word of every ID the database makes, so that an ID rebuilt from its
-// key alone never matches.
-constexpr DWORD kIdTag = 0x52454644u;
-
 constexpr DWORD kListKeyHigh = 0xE0030000u;
 constexpr DWORD kStructKeyHigh = 0xE0300000u;
 
@@ -136,7 +132,7 @@ Object* RefDatabaseImpl::Create(Object* parent, LONG type, const std::u16string&
   if (ownProject && !fixedId) ownProject->m_dwProjectNo = m_dwNextProjectNo++;
   ProjectObject* project = ownProject ? ownProject : (parent ? parent->m_pProject : nullptr);
   if (fixedId) {
-    if (fixedId->IsNull() || m_objects.count(*fixedId)) return nullptr;
+    if (fixedId->IsNull() || m_objects.Find(*fixedId)) return nullptr;
     o->m_id = *fixedId;
   } else {
     o->m_id = NewId(parent, type, project);
@@ -145,7 +141,7 @@ Object* RefDatabaseImpl::Create(Object* parent, LONG type, const std::u16string&
   o->m_byFlag = flag;
   o->m_pProject = project;
   o->m_pParent = parent;
-  m_objects.emplace(o->m_id, std::move(owned));
+  m_objects.Insert(std::move(owned));
   if (parent) {
     o->m_pPrev = parent->m_pLastChild;
     if (parent->m_pLastChild)
@@ -193,12 +189,11 @@ void RefDatabaseImpl::Delete(Object* root) {
     o->m_pParent = o->m_pFirstChild = o->m_pLastChild = o->m_pPrev = o->m_pNext = nullptr;
     o->m_lChildren = 0;
     if (o->m_pProject != o) o->m_pProject = nullptr;
-    auto it = m_objects.find(o->m_id);
+    std::unique_ptr<Object> owned = m_objects.Remove(o->m_id);
     if (o->m_lRefs > 0) {
       o->m_bDeleted = true;
-      m_zombies.emplace(o, std::move(it->second));
+      m_zombies.emplace(o, std::move(owned));
     }
-    m_objects.erase(it);
   }
 }
 

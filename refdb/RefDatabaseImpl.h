@@ -592,6 +592,69 @@ struct ObjectIdHash {
   }
 };
 
+// Last word of every ID the database makes, so that an ID rebuilt from its
+// key alone never matches.
+constexpr DWORD kIdTag = 0x52454644u;
+
+// Every object by ID; the map owns them. Most IDs carry the object's
+// creation serial, and those objects are also found by index in a vector in
+// creation order: a walk over siblings then touches neighbouring slots
+// instead of probing a hash table scattered over the heap.
+class ObjectTable {
+ public:
+  using Map = std::unordered_map<STOBJECTID, std::unique_ptr<Object>, ObjectIdHash>;
+
+  Object* Find(const STOBJECTID& id) const {
+    const std::size_t slot = Slot(id);
+    if (slot < m_bySerial.size()) {
+      Object* o = m_bySerial[slot];
+      if (o != nullptr && o->m_id == id) return o;
+    }
+    auto it = m_map.find(id);
+    return it == m_map.end() ? nullptr : it->second.get();
+  }
+  void Insert(std::unique_ptr<Object> owned) {
+    Object* o = owned.get();
+    const std::size_t slot = Slot(o->m_id);
+    // Serials far beyond the objects there are (a loaded file's) stay in the map only.
+    if (slot != kNoSlot && slot <= 2 * m_map.size() + 1024) {
+      if (slot >= m_bySerial.size()) m_bySerial.resize(slot + 1 + slot / 2, nullptr);
+      m_bySerial[slot] = o;
+    }
+    m_map.emplace(o->m_id, std::move(owned));
+  }
+  // Takes `id` out of the table and hands over its object.
+  std::unique_ptr<Object> Remove(const STOBJECTID& id) {
+    auto it = m_map.find(id);
+    if (it == m_map.end()) return nullptr;
+    std::unique_ptr<Object> owned = std::move(it->second);
+    m_map.erase(it);
+    const std::size_t slot = Slot(id);
+    if (slot < m_bySerial.size() && m_bySerial[slot] == owned.get()) m_bySerial[slot] = nullptr;
+    return owned;
+  }
+  std::size_t size() const { return m_map.size(); }
+  Map::iterator begin() { return m_map.begin(); }
+  Map::iterator end() { return m_map.end(); }
+  void clear() {
+    m_map.clear();
+    m_bySerial.clear();
+  }
+
+ private:
+  static constexpr std::size_t kNoSlot = ~std::size_t{0};
+  // The creation serial an ID of this database carries, or kNoSlot.
+  static std::size_t Slot(const STOBJECTID& id) {
+    if (id.dwWord[11] != kIdTag) return kNoSlot;
+    if ((id.dwWord[1] >> 24) == 0xFF) return id.dwWord[3] == 0 ? id.dwWord[2] : kNoSlot;  // elements
+    if ((id.dwWord[1] & 0xFFF00000u) == 0x00100000u) return (id.dwWord[1] & 0xFFFFFu) == 0 ? id.dwWord[0] : kNoSlot;
+    return kNoSlot;
+  }
+
+  Map m_map;
+  std::vector<Object*> m_bySerial;
+};
+
 class RefDatabaseImpl {
  public:
   RefDatabaseImpl() : m_workspace(this) {}
@@ -600,10 +663,7 @@ class RefDatabaseImpl {
   RefDatabaseImpl& operator=(const RefDatabaseImpl&) = delete;
 
   bool Enter(Op op, LONG* detail, HRESULT* status) { return m_faults.Hit(static_cast<int>(op), status, detail); }
-  Object* Find(const STOBJECTID& id) const {
-    auto it = m_objects.find(id);
-    return it == m_objects.end() ? nullptr : it->second.get();
-  }
+  Object* Find(const STOBJECTID& id) const { return m_objects.Find(id); }
   ProjectObject* FindProject(const STOBJECTID& id) const;
 
   // A new object of `type` under `parent` (null: a new root project). With
@@ -626,7 +686,7 @@ class RefDatabaseImpl {
 
   FaultTable m_faults;
   WorkspaceObject m_workspace;
-  std::unordered_map<STOBJECTID, std::unique_ptr<Object>, ObjectIdHash> m_objects;
+  ObjectTable m_objects;
   std::unordered_map<const Object*, std::unique_ptr<Object>> m_zombies;
   std::vector<ProjectObject*> m_projects;  // the roots, in creation order
   ULONGLONG m_ullNextSerial = 1;
