@@ -13,6 +13,7 @@
 #include <new>
 
 #include "component/KX9ComFuncLabelStructure.h"
+#include "model/LabelLineCodec.h"
 
 namespace {
 
@@ -33,16 +34,10 @@ BYTE* MakeSubstituteBlock() {
   return p;
 }
 
-// Free the service block (task memory) and the record array on every way
-// out, exceptions included; the image writer clears the array pointer when
-// it takes the records over.
+// Frees the service block (task memory) on every way out, exceptions included.
 struct BlockHolder {
   BYTE* block = nullptr;
   ~BlockHolder() { CoTaskMemFree(block); }
-};
-struct RecordsHolder {
-  _STKX9LABELSTRUCTURE* records = nullptr;
-  ~RecordsHolder() { delete[] records; }
 };
 
 }  // namespace
@@ -59,18 +54,20 @@ ULONG CKX9ComFuncLabelStructure::GetAllData(BYTE** ppData, LONG* pSize, const _S
   ULONG ulResult = GetAllDataMain(&lCount, nullptr);
   if (ulResult != KX9_OK) return ulResult;
 
-  RecordsHolder res;
+  // The filling pass turns each datum into image lines as soon as it is
+  // read, so that the project's records are never all held at once; the
+  // database sees the same calls as a filling pass into a record array.
+  std::unique_ptr<KX9ImageLines> pLines;
+  bool bFormatFailed = false;
   HRESULT hrBlock = S_FALSE;
   LONG lBlockSize = 0;
   BYTE* pBlock = nullptr;
   if (lCount > 0) {
     // Without records the label service is not consulted at all.
-    res.records = new (std::nothrow) _STKX9LABELSTRUCTURE[static_cast<std::size_t>(lCount)];
-    if (res.records == nullptr) return KX9_ERR_ALLOC;
-
-    // Filling pass, into the records the counting pass sized.
-    LONG lFilled = 0;
-    ulResult = GetAllDataMain(&lFilled, res.records);
+    pLines.reset(new (std::nothrow) KX9ImageLines(m_eCPUSeries != KX9LabelCPUSeriesStandard));
+    if (pLines == nullptr) return KX9_ERR_ALLOC;
+    ulResult = GatherImageLines(KX9_DATATYPE_SDT, *pLines, bFormatFailed);
+    if (ulResult == KX9_OK) ulResult = GatherImageLines(KX9_DATATYPE_GVL, *pLines, bFormatFailed);
     if (ulResult != KX9_OK) return ulResult;
 
     LONG lDetail = 0;
@@ -89,14 +86,36 @@ ULONG CKX9ComFuncLabelStructure::GetAllData(BYTE** ppData, LONG* pSize, const _S
     hrBlock = pService != nullptr ? pService->GetBlock(&lBlockSize, &pBlock, &lDetail) : E_POINTER;
   }
 
-  return AssembleEnvelope(hrBlock, lBlockSize, pBlock, lCount, res.records, stAutoDevSet, ppData, pSize);
+  return FinishEnvelope(
+      hrBlock, lBlockSize, pBlock, lCount > 0,
+      [&](BYTE*& pBuffer, LONG lHeaderSize) -> LONG {
+        if (bFormatFailed) return -1;
+        bool bBufferDue = false;
+        try {
+          return FinishBinaryData(*pLines, pBuffer, lHeaderSize, &bBufferDue);
+        } catch (...) {
+          return -1;
+        }
+      },
+      stAutoDevSet, ppData, pSize);
 }
 
 ULONG CKX9ComFuncLabelStructure::AssembleEnvelope(HRESULT hrBlock, LONG lBlockSize, BYTE* pBlock, LONG lCount,
                                                   _STKX9LABELSTRUCTURE*& pRecords, const _STKX9AUTODEVSET& stAutoDevSet,
                                                   BYTE** ppData, LONG* pSize) {
+  // The writer destroys the records and clears pRecords on success.
+  return FinishEnvelope(
+      hrBlock, lBlockSize, pBlock, lCount > 0 && pRecords != nullptr,
+      [&](BYTE*& pBuffer, LONG lHeaderSize) { return WriteBinaryData(lCount, pRecords, pBuffer, lHeaderSize); },
+      stAutoDevSet, ppData, pSize);
+}
+
+template <class WriteImage>
+ULONG CKX9ComFuncLabelStructure::FinishEnvelope(HRESULT hrBlock, LONG lBlockSize, BYTE* pBlock, bool bImage,
+                                                WriteImage writeImage, const _STKX9AUTODEVSET& stAutoDevSet,
+                                                BYTE** ppData, LONG* pSize) {
   BlockHolder res{pBlock};
-  if (lCount <= 0 || hrBlock != S_OK || lBlockSize < 1 || res.block == nullptr) {
+  if (!bImage || hrBlock != S_OK || lBlockSize < 1 || res.block == nullptr) {
     CoTaskMemFree(res.block);
     res.block = MakeSubstituteBlock();
     if (res.block == nullptr) return KX9_ERR_ALLOC;
@@ -110,9 +129,8 @@ ULONG CKX9ComFuncLabelStructure::AssembleEnvelope(HRESULT hrBlock, LONG lBlockSi
   *pSize = lHeaderSize;
 
   BYTE* pBuffer = nullptr;
-  if (lCount > 0 && pRecords != nullptr) {
-    // The writer destroys the records and clears pRecords on success.
-    LONG lImage = WriteBinaryData(lCount, pRecords, pBuffer, lHeaderSize);
+  if (bImage) {
+    LONG lImage = writeImage(pBuffer, lHeaderSize);
     *ppData = pBuffer;
     if (lImage < 0) return KX9_ERR_ALLOC;
     if (lImage > 0 && pBuffer != nullptr) {
@@ -175,4 +193,33 @@ ULONG CKX9ComFuncLabelStructure::GetAllDataType(LONG lType, LONG* pCount, _STKX9
   }
   *pCount += lChildren;
   return ulResult;
+}
+
+ULONG CKX9ComFuncLabelStructure::GatherImageLines(LONG lType, KX9ImageLines& lines, bool& bFormatFailed) {
+  const LONG lParentType = GetParentCollectionType(lType);
+  STOBJECTID stParentID = STOBJECTID::Null();
+  LONG lDetail = 0;
+  if (m_pWorkspace->GetChildIDByType(m_stObjectID, lParentType, &stParentID, &lDetail) != S_OK) return KX9_ERR_DB;
+
+  LONG lChildren = 0;
+  STOBJECTID* pRawIDs = nullptr;
+  ULONG ulResult = GetCollectionList(stParentID, lChildren, &pRawIDs);
+  std::unique_ptr<STOBJECTID[]> pIDs(pRawIDs);
+  if (ulResult != KX9_OK) return ulResult;
+
+  const bool bFlagAllowed = m_eMode != KX9LabelModeWithoutSystemLabel;
+  for (LONG i = 0; i < lChildren; ++i) {
+    _STKX9LABELSTRUCTURE stRecord;
+    if (GetVariableName(pIDs[static_cast<std::size_t>(i)], stRecord.name) != KX9_OK) return KX9_ERR_DB;
+    stRecord.dataType = lType;
+    ulResult = GetDataElement(pIDs[static_cast<std::size_t>(i)], stRecord.elements);
+    if (ulResult != KX9_OK) return ulResult;
+    if (bFormatFailed) continue;
+    try {
+      lines.Add(stRecord, bFlagAllowed, true);
+    } catch (...) {
+      bFormatFailed = true;
+    }
+  }
+  return KX9_OK;
 }

@@ -43,6 +43,7 @@ enum : ULONG {
 // own to reach protected and private members.
 template <class Tag>
 struct KX9TestAccess;
+class KX9ImageLines;
 
 class KX9_EXPORT CKX9ComFuncLabelStructure {
   template <class Tag>
@@ -209,6 +210,22 @@ class KX9_EXPORT CKX9ComFuncLabelStructure {
   ULONG SetVariableName(STOBJECTID stID, CString strName);
 
  private:
+  // --- export, one datum at a time ---------------------------------------------
+  // GetAllDataType's filling pass without the record array: each datum is
+  // read into one record, its lines go to `lines` and the record goes before
+  // the next datum is read. Once formatting fails, bFormatFailed is set and
+  // the remaining data are still read, as the array's filling pass would.
+  ULONG GatherImageLines(LONG lType, KX9ImageLines& lines, bool& bFormatFailed);
+  // The image of `lines` (trailer and system-label block added) behind
+  // lHeaderSize cleared bytes, as WriteBinaryData makes it. *pBufferDue is
+  // set once the buffer is about to be made. Raises std::bad_alloc.
+  LONG FinishBinaryData(KX9ImageLines& lines, BYTE*& pImage, LONG lHeaderSize, bool* pBufferDue);
+  // AssembleEnvelope with the image made by writeImage(buffer, header size),
+  // called only when bImage.
+  template <class WriteImage>
+  ULONG FinishEnvelope(HRESULT hrBlock, LONG lBlockSize, BYTE* pBlock, bool bImage, WriteImage writeImage,
+                       const _STKX9AUTODEVSET& stAutoDevSet, BYTE** ppData, LONG* pSize);
+
   // --- configuration and dispatch --------------------------------------------
   int _isXSeriesCPU();
   ULONG FlashDataBase();

@@ -125,37 +125,6 @@ LineKind Classify(const char16_t* t, std::size_t n) {
   return LineKind::kOther;
 }
 
-// Writes the lines, each with its line feed, into the image buffer in its
-// encoding; never past the end it was given.
-class ImageWriter : public KX9LineSink {
- public:
-  ImageWriter(BYTE* out, BYTE* end, bool bUtf16) : m_out(out), m_end(end), m_bUtf16(bUtf16) {}
-
-  void Line(const char16_t* p, std::size_t n) override {
-    if (m_bUtf16) {
-      if (static_cast<std::size_t>(m_end - m_out) < 2 * (n + 1)) throw std::bad_alloc();
-      std::memcpy(m_out, p, 2 * n);  // little-endian units, as on the platform
-      m_out += 2 * n;
-      *m_out++ = kLF;
-      *m_out++ = 0;
-    } else {
-      m_ansi.clear();
-      AppendWideToAnsi(p, n, m_ansi);
-      m_ansi.push_back(static_cast<char>(kLF));
-      if (static_cast<std::size_t>(m_end - m_out) < m_ansi.size()) throw std::bad_alloc();
-      std::memcpy(m_out, m_ansi.data(), m_ansi.size());
-      m_out += m_ansi.size();
-    }
-  }
-  BYTE* Position() const { return m_out; }
-
- private:
-  BYTE* m_out;
-  BYTE* const m_end;
-  bool m_bUtf16;
-  std::string m_ansi;  // one line in the code page, reused
-};
-
 // The taken lines of an image, decoded one at a time when read, each with
 // the comma its reader appends.
 class ImageLines : public KX9LineList {
@@ -207,78 +176,125 @@ class ImageLines : public KX9LineList {
 
 // ---------------------------------------------------------------------------
 
-// The lines are the ones ConvertStructDataToString makes, and their size T
-// is its per-line total; they are measured first and then encoded straight
-// into the image buffer instead of being kept as one string per line. The
-// records are destroyed once their lines are written; on a failure the
-// caller finds them destroyed exactly when the buffer was due to exist.
+// ---------------------------------------------------------------------------
+
+KX9ImageLines::~KX9ImageLines() {
+  std::free(m_pBuffer);
+  for (int i = 0; i < m_arrTaken.GetSize(); ++i) delete m_arrTaken[i];
+}
+
+BYTE* KX9ImageLines::Room(std::size_t n) {
+  if (n > m_nCapacity - m_nSize) {
+    const std::size_t capacity = std::max(m_nSize + n, m_nCapacity + m_nCapacity / 2 + 4096);
+    void* grown = std::realloc(m_pBuffer, capacity);
+    if (grown == nullptr) throw std::bad_alloc();
+    m_pBuffer = static_cast<BYTE*>(grown);
+    m_nCapacity = capacity;
+  }
+  return m_pBuffer + m_nSize;
+}
+
+void KX9ImageLines::Line(const char16_t* p, std::size_t n) {
+  if (m_bUtf16) {
+    BYTE* out = Room(2 * (n + 1));
+    std::memcpy(out, p, 2 * n);  // little-endian units, as on the platform
+    out[2 * n] = kLF;
+    out[2 * n + 1] = 0;
+    m_nSize += 2 * (n + 1);
+  } else {
+    m_ansi.clear();
+    AppendWideToAnsi(p, n, m_ansi);
+    m_ansi.push_back(static_cast<char>(kLF));
+    std::memcpy(Room(m_ansi.size()), m_ansi.data(), m_ansi.size());
+    m_nSize += m_ansi.size();
+  }
+}
+
+void KX9ImageLines::Add(_STKX9LABELSTRUCTURE& datum, bool bFlagAllowed, bool bTakeFlagged) {
+  int nListed = m_lstSystemLabel.GetCount();
+  KX9FormatLabelLines(1, &datum, bFlagAllowed, *this, m_lstSystemLabel);
+  if (!bTakeFlagged || datum.dataType != KX9_DATATYPE_GVL) return;
+  // The datum's flagged variables were listed in element order; they stay
+  // for the system-label block when the rest of the datum goes.
+  m_arrTaken.Reserve(m_arrTaken.GetSize() + m_lstSystemLabel.GetCount() - nListed);
+  for (int e = 0; e < datum.elements.GetSize() && nListed < m_lstSystemLabel.GetCount(); ++e) {
+    auto* v = static_cast<_STKX9LABELSTRUCTUREGVLDATA*>(datum.elements[e]);
+    if (v == nullptr || v != m_lstSystemLabel.GetAtIndex(nListed)) continue;
+    m_arrTaken.Add(v);
+    datum.elements.SetAt(e, nullptr);
+    ++nListed;
+  }
+}
+
+// The lines are the ones ConvertStructDataToString makes, encoded datum by
+// datum as they are formatted; the records are destroyed once the image is
+// written. On a failure the caller finds them destroyed exactly when the
+// buffer was due to exist.
 LONG CKX9ComFuncLabelStructure::WriteBinaryData(LONG lCount, _STKX9LABELSTRUCTURE*& pData, BYTE*& pImage,
                                                 LONG lHeaderSize) {
   if (lCount <= 0 || pData == nullptr) return 0;
-  const bool bUtf16 = m_eCPUSeries != KX9LabelCPUSeriesStandard;
-  const bool bFlagAllowed = m_eMode != KX9LabelModeWithoutSystemLabel;
-
-  CGVLDataList lstSystemLabel;
-  ULONGLONG ullLines = 0;
+  bool bRecordsDue = false;
   try {
-    ullLines = KX9MeasureLabelLines(lCount, pData, bFlagAllowed, bUtf16, lstSystemLabel);
-  } catch (...) {
-    return -1;
-  }
-  const LONG lLines = static_cast<LONG>(static_cast<ULONG>(ullLines));  // a 32-bit total
-  if (lLines <= 0) return lLines;
-
-  BYTE* pBlock = nullptr;
-  bool bRecordsDue = false;  // past the point where the records are given up
-  try {
-    if (ullLines > static_cast<ULONGLONG>(std::numeric_limits<LONG>::max())) throw std::bad_alloc();
-    LONGLONG llTotal = lLines;
-    LONG lBlock = 0;
-    U16 trailer;
-    if (!lstSystemLabel.IsEmpty()) {
-      SerializeSystemLabelData(lstSystemLabel, &lBlock, &pBlock);
-      if (lBlock < 0 || (lBlock > 0 && pBlock == nullptr)) throw std::bad_alloc();
-      CString strHash;
-      CalcMD5Hash(pBlock, static_cast<ULONG>(lBlock), strHash);
-      trailer = kKX9TrailerMarker;
-      AppendHex(trailer, static_cast<ULONG>(lBlock));
-      trailer.push_back(u',');
-      AppendDecimal(trailer, static_cast<LONG>(m_eMode));
-      trailer.push_back(u',');
-      trailer += strHash.View();
-      llTotal += static_cast<LONGLONG>(GetUnicodeStringLength(CString(trailer))) + lBlock;
+    KX9ImageLines lines(m_eCPUSeries != KX9LabelCPUSeriesStandard);
+    const bool bFlagAllowed = m_eMode != KX9LabelModeWithoutSystemLabel;
+    for (LONG d = 0; d < lCount; ++d) lines.Add(pData[d], bFlagAllowed, false);
+    const LONG lImage = FinishBinaryData(lines, pImage, lHeaderSize, &bRecordsDue);
+    if (lImage > 0) {
+      delete[] pData;
+      pData = nullptr;
     }
-    bRecordsDue = true;
-    // The image and its envelope must stay addressable by 32-bit sizes.
-    constexpr LONGLONG kMaxSize = std::numeric_limits<LONG>::max();
-    if (lHeaderSize < 0 || llTotal + lHeaderSize + 1 > kMaxSize) throw std::bad_alloc();
-
-    const std::size_t nHeader = static_cast<std::size_t>(lHeaderSize);
-    const std::size_t nImage = static_cast<std::size_t>(llTotal);
-    // Every byte is written below; only the envelope and the final zero need clearing.
-    BYTE* pBuffer = new BYTE[nHeader + nImage + 1];
-    pImage = pBuffer;
-    std::memset(pBuffer, 0, nHeader);
-    BYTE* const pLinesEnd = pBuffer + nHeader + nImage - static_cast<std::size_t>(lBlock);
-    ImageWriter writer(pBuffer + nHeader, pLinesEnd, bUtf16);
-    CGVLDataList lstWritten;  // the same variables again; the measured list is the one serialized
-    KX9FormatLabelLines(lCount, pData, bFlagAllowed, writer, lstWritten);
-    if (!trailer.empty()) writer.Line(trailer.data(), trailer.size());
-    if (writer.Position() != pLinesEnd) throw std::bad_alloc();
-    if (lBlock > 0) std::memcpy(pLinesEnd, pBlock, static_cast<std::size_t>(lBlock));
-    pBuffer[nHeader + nImage] = 0;
-    delete[] pBlock;
-
-    delete[] pData;
-    pData = nullptr;
-    return static_cast<LONG>(llTotal);
+    return lImage;
   } catch (...) {
-    delete[] pBlock;
     if (bRecordsDue) {
       delete[] pData;
       pData = nullptr;
     }
     return -1;
+  }
+}
+
+LONG CKX9ComFuncLabelStructure::FinishBinaryData(KX9ImageLines& lines, BYTE*& pImage, LONG lHeaderSize,
+                                                 bool* pBufferDue) {
+  // The lines' total is a 32-bit size, as all the image's sizes are.
+  const LONG lLines = static_cast<LONG>(static_cast<ULONG>(lines.Size()));
+  if (lLines <= 0) return lLines;
+
+  BYTE* pBlock = nullptr;
+  try {
+    if (lines.Size() > static_cast<std::size_t>(std::numeric_limits<LONG>::max())) throw std::bad_alloc();
+    LONG lBlock = 0;
+    if (!lines.SystemLabels().IsEmpty()) {
+      SerializeSystemLabelData(lines.SystemLabels(), &lBlock, &pBlock);
+      if (lBlock < 0 || (lBlock > 0 && pBlock == nullptr)) throw std::bad_alloc();
+      CString strHash;
+      CalcMD5Hash(pBlock, static_cast<ULONG>(lBlock), strHash);
+      U16 trailer = kKX9TrailerMarker;
+      AppendHex(trailer, static_cast<ULONG>(lBlock));
+      trailer.push_back(u',');
+      AppendDecimal(trailer, static_cast<LONG>(m_eMode));
+      trailer.push_back(u',');
+      trailer += strHash.View();
+      lines.Line(trailer.data(), trailer.size());
+    }
+    *pBufferDue = true;
+    // The image and its envelope must stay addressable by 32-bit sizes.
+    const LONGLONG llTotal = static_cast<LONGLONG>(lines.Size()) + lBlock;
+    constexpr LONGLONG kMaxSize = std::numeric_limits<LONG>::max();
+    if (lHeaderSize < 0 || llTotal + lHeaderSize + 1 > kMaxSize) throw std::bad_alloc();
+
+    const std::size_t nHeader = static_cast<std::size_t>(lHeaderSize);
+    BYTE* pBuffer = new BYTE[nHeader + static_cast<std::size_t>(llTotal) + 1];
+    pImage = pBuffer;
+    // Every byte is written below; only the envelope's header is cleared.
+    std::memset(pBuffer, 0, nHeader);
+    std::memcpy(pBuffer + nHeader, lines.Data(), lines.Size());
+    if (lBlock > 0) std::memcpy(pBuffer + nHeader + lines.Size(), pBlock, static_cast<std::size_t>(lBlock));
+    pBuffer[nHeader + static_cast<std::size_t>(llTotal)] = 0;
+    delete[] pBlock;
+    return static_cast<LONG>(llTotal);
+  } catch (...) {
+    delete[] pBlock;
+    throw;
   }
 }
 

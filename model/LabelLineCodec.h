@@ -64,19 +64,44 @@ class KX9LineSink {
 // Number of lines KX9FormatLabelLines makes for data [0, lCount).
 std::size_t KX9CountLabelLines(LONG lCount, const _STKX9LABELSTRUCTURE* pData);
 
-// Bytes the lines of data [0, lCount) take with their line feeds, as UTF-16
-// units or in the thread's ANSI code page: exactly what the image writer
-// writes for them. Appends the flagged variables to lstSystemLabel, in the
-// order KX9FormatLabelLines would. Raises std::bad_alloc.
-ULONGLONG KX9MeasureLabelLines(LONG lCount, const _STKX9LABELSTRUCTURE* pData, bool bFlagAllowed, bool bUtf16,
-                               CKX9GVLDataList& lstSystemLabel);
-
 // Formats data [0, lCount) into lines: per GVL or SDT datum its header line,
 // then one line per element, each variable followed by its device lines.
 // Every variable whose system-label flag field is "1" (status non-zero and
 // bFlagAllowed) is appended to lstSystemLabel. Raises std::bad_alloc.
 void KX9FormatLabelLines(LONG lCount, const _STKX9LABELSTRUCTURE* pData, bool bFlagAllowed, KX9LineSink& sink,
                          CKX9GVLDataList& lstSystemLabel);
+
+// The lines of an image, encoded datum by datum as they come (each with its
+// line feed, in UTF-16LE or the thread's ANSI code page) into one growing
+// buffer, so that a datum's records can go as soon as its lines are made.
+// The flagged variables are collected in order for the system-label block.
+class KX9ImageLines : public KX9LineSink {
+ public:
+  explicit KX9ImageLines(bool bUtf16) : m_bUtf16(bUtf16) {}
+  ~KX9ImageLines();
+  KX9ImageLines(const KX9ImageLines&) = delete;
+  KX9ImageLines& operator=(const KX9ImageLines&) = delete;
+
+  // Formats one datum's lines. With bTakeFlagged its flagged variables are
+  // taken over (their slots in the datum become null) and live as long as
+  // this object; otherwise they must outlive it. Raises std::bad_alloc.
+  void Add(_STKX9LABELSTRUCTURE& datum, bool bFlagAllowed, bool bTakeFlagged);
+  void Line(const char16_t* p, std::size_t n) override;
+  CKX9GVLDataList& SystemLabels() { return m_lstSystemLabel; }
+  const BYTE* Data() const { return m_pBuffer; }
+  std::size_t Size() const { return m_nSize; }
+
+ private:
+  BYTE* Room(std::size_t n);
+
+  bool m_bUtf16;
+  BYTE* m_pBuffer = nullptr;  // malloc'ed, so that growing can remap rather than copy
+  std::size_t m_nSize = 0;
+  std::size_t m_nCapacity = 0;
+  std::string m_ansi;  // one line in the code page, reused
+  CKX9GVLDataList m_lstSystemLabel;
+  CKX9GVLDataArray m_arrTaken;  // owned
+};
 
 // The lines to read, each already holding the comma its reader appends.
 class KX9LineList {

@@ -126,44 +126,8 @@ class LineBuilder {
   char16_t* m_end = nullptr;
 };
 
-// Counts what LineBuilder would write: the units of each line, or its bytes
-// in the thread's code page, plus its line feed. The code-page size of a
-// line is the sum of its fields' sizes: separators and escapes are ASCII,
-// and no escape ever splits a surrogate pair.
-class LineMeasure {
- public:
-  explicit LineMeasure(bool bUtf16) : m_bUtf16(bUtf16) {}
-
-  void Begin() {}
-  void Literal(const char16_t*, std::size_t n) { m_line += n; }
-  void Comma() { ++m_line; }
-  void Raw(const CString& text) { m_line += Size(text, Scan(text)); }
-  void Escaped(const CString& text) {
-    const FieldScan f = Scan(text);
-    m_line += Size(text, f) + f.escapes;
-  }
-  void Decimal(LONGLONG v) {
-    char16_t buf[KX9_DECIMAL_UNITS];
-    m_line += static_cast<std::size_t>(buf + KX9_DECIMAL_UNITS - KX9FormatDecimal(v, buf + KX9_DECIMAL_UNITS));
-  }
-  void End() {
-    m_total += m_bUtf16 ? 2 * (m_line + 1) : m_line + 1;
-    m_line = 0;
-  }
-  ULONGLONG Total() const { return m_total; }
-
- private:
-  std::size_t Size(const CString& text, const FieldScan& f) const {
-    return (m_bUtf16 || f.bAscii) ? f.n : WideToAnsiLength(text.GetString(), f.n);
-  }
-
-  bool m_bUtf16;
-  std::size_t m_line = 0;
-  ULONGLONG m_total = 0;
-};
-
-// Formats the lines of data [0, lCount) through `out` (a LineBuilder or a
-// LineMeasure). pSystemLabel, when given, collects the flagged variables.
+// Formats the lines of data [0, lCount) through `out`. pSystemLabel, when
+// given, collects the flagged variables.
 template <class Out>
 void FormatLines(LONG lCount, const _STKX9LABELSTRUCTURE* pData, bool bFlagAllowed, Out& out,
                  CKX9GVLDataList* pSystemLabel) {
@@ -410,13 +374,6 @@ std::size_t KX9CountLabelLines(LONG lCount, const _STKX9LABELSTRUCTURE* pData) {
     }
   }
   return nLines;
-}
-
-ULONGLONG KX9MeasureLabelLines(LONG lCount, const _STKX9LABELSTRUCTURE* pData, bool bFlagAllowed, bool bUtf16,
-                               CKX9GVLDataList& lstSystemLabel) {
-  LineMeasure measure(bUtf16);
-  FormatLines(lCount, pData, bFlagAllowed, measure, &lstSystemLabel);
-  return measure.Total();
 }
 
 void KX9FormatLabelLines(LONG lCount, const _STKX9LABELSTRUCTURE* pData, bool bFlagAllowed, KX9LineSink& sink,
