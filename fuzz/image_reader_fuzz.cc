@@ -11,97 +11,55 @@
 //             is reached behind a digest check that random bytes never pass.
 // The reader must never fail in the counting pass, and the filling pass must
 // find the same number of data or fail with -1.
+#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
-#include "component/KX9ComFuncLabelStructure.h"
-#include "refdb/RefDatabase.h"
+#include "fuzz/FuzzHarness.h"
 
-namespace {
-struct FuzzTag;
-}
+using namespace fuzz;
 
-template <>
-struct KX9TestAccess<FuzzTag> {
-  using C = CKX9ComFuncLabelStructure;
-  static LONG Read(C& o, const BYTE* p, LONG n, _STKX9LABELSTRUCTURE* d) { return o.ReadBinaryData(p, n, d); }
-};
-
-namespace {
-
-struct Fixture {
-  refdb::RefDatabase db;
-  CKX9ComFuncLabelStructure labels{db.Workspace()};
-  Fixture() { labels.Initialize(db.NewProject(u"Fuzz")); }
-};
-
-void AppendText(std::vector<BYTE>& out, const char* text, bool utf16) {
-  for (const char* p = text; *p != 0; ++p) {
-    out.push_back(static_cast<BYTE>(*p));
-    if (utf16) out.push_back(0);
-  }
-}
-
-std::vector<BYTE> WithTrailer(const BYTE* data, std::size_t size, bool utf16, int mode) {
-  std::vector<BYTE> img;
-  if (size < 2) return img;
-  std::size_t n = data[0] | (static_cast<std::size_t>(data[1]) << 8);
-  data += 2;
-  size -= 2;
-  if (n > size) n = size;
-  img.assign(data, data + n);
-  const BYTE* block = data + n;
-  const std::size_t blockSize = size - n;
-
+// The lines, a trailer with the block's size, the mode and the block's digest
+// (each byte "%x"), then the block.
+static std::vector<BYTE> WithTrailer(const BYTE* data, std::size_t size, bool utf16, int mode) {
+  if (size < 2) return {};
+  const std::size_t n = std::min<std::size_t>(data[0] | (data[1] << 8), size - 2), blockSize = size - 2 - n;
+  const BYTE* block = data + 2 + n;
   char line[96];
   int len = std::snprintf(line, sizeof line, "SYSLBL,%zx,%d,", blockSize, mode);
   BYTE digest[16];
-  if (blockSize != 0 && PlatformHash(CALG_MD5, block, blockSize, digest, sizeof digest)) {
+  if (blockSize != 0 && PlatformHash(CALG_MD5, block, blockSize, digest, sizeof digest))
     for (BYTE b : digest) len += std::snprintf(line + len, sizeof line - static_cast<std::size_t>(len), "%x", b);
+  std::vector<BYTE> img(data + 2, block);
+  for (char c : std::string(line) + "\n") {
+    img.push_back(static_cast<BYTE>(c));
+    if (utf16) img.push_back(0);
   }
-  AppendText(img, line, utf16);
-  AppendText(img, "\n", utf16);
   img.insert(img.end(), block, block + blockSize);
   return img;
 }
 
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const BYTE* data, std::size_t size) {
-  static Fixture* fx = new Fixture();
+  static Project* p = new Project();
   if (size < 1) return 0;
-  const BYTE control = data[0];
-  ++data;
-  --size;
-
-  using C = CKX9ComFuncLabelStructure;
-  const int encoding = control & 3;
+  const int encoding = data[0] & 3, mode = (data[0] >> 2) & 1;
   const bool utf16 = encoding >= 2;
-  const int mode = (control >> 2) & 1;
   SetThreadAnsiCodePage(encoding == 1 ? 932 : 1252);
-  fx->labels.SetCPUSeries(static_cast<C::KX9LabelCPUSeries>(utf16 ? encoding - 1 : 0));
-  fx->labels.SetMode(static_cast<C::KX9LabelMode>(mode));
-
-  std::vector<BYTE> image;
-  if (control & 8) {
-    image = WithTrailer(data, size, utf16, mode);
-  } else {
-    image.assign(data, data + size);
-  }
-  // Exactly the input bytes, so the sanitizer sees any read past the image.
-  std::unique_ptr<BYTE[]> exact(new BYTE[image.size()]);
-  if (!image.empty()) std::memcpy(exact.get(), image.data(), image.size());
+  p->labels.SetCPUSeries(static_cast<C::KX9LabelCPUSeries>(utf16 ? encoding - 1 : 0));
+  p->labels.SetMode(static_cast<C::KX9LabelMode>(mode));
+  const std::vector<BYTE> image =
+      (data[0] & 8) ? WithTrailer(data + 1, size - 1, utf16, mode) : std::vector<BYTE>(data + 1, data + size);
+  // Exactly the image's bytes, so the sanitizer sees any read past them.
   const LONG length = static_cast<LONG>(image.size());
-
-  using A = KX9TestAccess<FuzzTag>;
-  const LONG count = A::Read(fx->labels, exact.get(), length, nullptr);
-  if (count < 0) std::abort();
+  std::unique_ptr<BYTE[]> exact(new BYTE[image.size()]);
+  std::copy(image.begin(), image.end(), exact.get());
+  const LONG count = A::ReadImage(p->labels, exact.get(), length, nullptr);
+  Check(count >= 0);
   if (count == 0) return 0;
   std::unique_ptr<_STKX9LABELSTRUCTURE[]> records(new _STKX9LABELSTRUCTURE[static_cast<std::size_t>(count)]);
-  const LONG filled = A::Read(fx->labels, exact.get(), length, records.get());
-  if (filled != count && filled != -1) std::abort();
+  const LONG filled = A::ReadImage(p->labels, exact.get(), length, records.get());
+  Check(filled == count || filled == -1);
   return 0;
 }

@@ -9,11 +9,9 @@
 #include <functional>
 #include <string>
 #include <tuple>
-#include <utility>
 #include <vector>
 
 #include "component/KX9ComFuncLabelStructure.h"
-#include "refdb/RefDatabase.h"
 #include "tests/support/AllocFailure.h"
 #include "tests/support/RefdbFixtures.h"
 
@@ -47,44 +45,21 @@ const std::string kGvl = "HighCapacityGlobalVariable.";
 
 std::string S(const CString& s) { return ToUtf8(s.Str()); }
 std::string N(LONGLONG n) { return std::to_string(n); }  // by value: packed fields too
-std::string Sizes(const CArray<_STARRAYSIZEINFO>& a) {
-  std::string s;
-  for (int i = 0; i < a.GetSize(); ++i) s += "(" + N(a[i].value1) + "," + N(a[i].value2) + ")";
-  return s;
-}
 
-// Every field of a variable record on one line.
-std::string Describe(const Rec& r) {
-  std::string s = N(r.lineNo) + " " + S(r.name) + " " + N(r.classKeyword) + " " + S(r.dataTypeName) + " " +
-                  S(r.initData) + " " + N(r.structType) + " " + S(r.remark) + " ex" + S(r.exAccess) + " c:";
-  for (int i = 0; i < KX9_COMMENT_COUNT; ++i)
-    if (!r.comments[i].IsEmpty()) s += N(i) + "=" + S(r.comments[i]) + ",";
-  s += " d:";
-  for (int i = 0; i < r.devices.GetSize(); ++i) s += S(r.devices[i].device) + "/" + S(r.devices[i].deviceExtra) + ",";
-  s += Sizes(r.arraySizes) + " dyn:" + S(r.dynamicAttr1) + "," + S(r.dynamicAttr2) + "," + N(r.dynamicAttr3) + "," +
-       S(r.dynamicAttr4) + "," + S(r.dynamicAttr5);
-  const _STKX9SYSTEMLABELDATA& y = r.systemLabel;
-  return s + " sys:" + N(y.ID) + "," + S(y.name) + "," + S(y.programName) + "," + N(y.CPUID) + "," + N(y.attribute) +
-         "," + N(y.status) + "," + N(y.projectID) + "," + N(y.listID) + "," + S(y.comment) + "," + S(y.remark) + "," +
-         N(y.dataType) + "," + N(y.dataSize) + "," + S(y.localName);
-}
-
-struct Datum : _STKX9LABELSTRUCTURE {  // deletes its element records by kind
+// A GVL or SDT that deletes its element records by kind.
+struct Datum : _STKX9LABELSTRUCTURE {
   explicit Datum(LONG type) { dataType = type; }
   Rec* V(int i) { return static_cast<Rec*>(elements[i]); }
+  // A new variable, with devices as device, extra, device, extra ...
+  Rec* Add(const std::string& name, const char16_t* type = u"INT", LONG structType = 0,
+           std::vector<const char16_t*> devices = {}) {
+    auto* v = new Rec;
+    v->name = FromUtf8(name), v->dataTypeName = type, v->structType = structType;
+    for (std::size_t i = 0; i + 1 < devices.size(); i += 2) v->devices.Add({devices[i], devices[i + 1]});
+    elements.Add(v);
+    return v;
+  }
 };
-
-Rec* NewRec(Datum& d, const std::string& name, const char16_t* type = u"INT", LONG structType = 0) {
-  auto* v = new Rec;
-  v->name = FromUtf8(name);
-  v->dataTypeName = type;
-  v->structType = structType;
-  d.elements.Add(v);
-  return v;
-}
-void AddDevice(Rec* v, const char16_t* device, const char16_t* extra) {
-  v->devices.Add(_STKX9LABELSTRUCTUREGVLDEVICE{CString(device), CString(extra)});
-}
 
 // A project with an empty high-capacity list G and a component on the
 // high-capacity series over it; nothing may leak.
@@ -120,24 +95,17 @@ struct HighCapTest : ::testing::Test {
 // BSTRs) and as read back, one line per row.
 TEST_F(HighCapTest, EveryKindOfRowIsStoredAndReadBack) {
   Datum in(VN_TYPE_GVL);
-  Rec* v = NewRec(in, "Simple", u"DINT");
+  Rec* v = in.Add("Simple", u"DINT", 0, {u"D100", u"X1", u"D200", u"X2"});  // only the first device is stored
   v->lineNo = 7, v->classKeyword = 4, v->initData = u"42", v->remark = u"rm", v->exAccess = u"1";
   v->comments[0] = u"c0", v->comments[15] = u"c15";
-  AddDevice(v, u"D100", u"X1");
-  AddDevice(v, u"D200", u"X2");  // a simple variable stores only its first device
   v->arraySizes.Add(_STARRAYSIZEINFO{-3, 1LL << 40});
-  NewRec(in, "Bare");  // no device entry
-  v = NewRec(in, "Struct", u"ST", 1);
-  AddDevice(v, u"M0", u"E0");
-  AddDevice(v, u"", u"E1");
-  v = NewRec(in, "Dyn", u"ST", 2);  // dynamic attributes instead of devices
+  in.Add("Bare");  // no device entry
+  in.Add("Struct", u"ST", 1, {u"M0", u"E0", u"", u"E1"});
+  v = in.Add("Dyn", u"ST", 2, {u"ignored", u""});  // dynamic attributes instead of devices
   v->dynamicAttr1 = u"a1", v->dynamicAttr3 = -9, v->dynamicAttr5 = u"-3", v->exAccess = u"yes";
-  AddDevice(v, u"ignored", u"");
-  NewRec(in, "Sys")->systemLabel = {11, u"SysName", u"Prog", 2, 0xABCD, 5, 3, 4, u"c", u"r", 6, 0xFEDC, u"Local"};
-  v = NewRec(in, "SysEmpty");  // its one device and its names empty
-  v->systemLabel.status = 5;
-  AddDevice(v, u"", u"");
-  NewRec(in, "NotSys")->systemLabel = {99, u"lost", u"", 1, 1, 0, 1, 1, u"", u"", 1, 1, u""};  // nothing written
+  in.Add("Sys")->systemLabel = {11, u"SysName", u"Prog", 2, 0xABCD, 5, 3, 4, u"c", u"r", 6, 0xFEDC, u"Local"};
+  in.Add("SysEmpty", u"INT", 0, {u"", u""})->systemLabel.status = 5;  // its one device and its names empty
+  in.Add("NotSys")->systemLabel = {99, u"lost", u"", 1, 1, 0, 1, 1, u"", u"", 1, 1, u""};  // nothing written
   ASSERT_EQ(A::Create(labels, gvl, in.elements), KX9_OK);
 
   const std::string dev = " device deviceExtra", st = " structTypeName",
@@ -155,30 +123,25 @@ TEST_F(HighCapTest, EveryKindOfRowIsStoredAndReadBack) {
   const std::vector<fx::VariableRowSpec> rows = fx::ReadRowsX(db, gvl);
   Datum out(VN_TYPE_GVL);
   ASSERT_EQ(A::Get(labels, gvl, out.elements), KX9_OK);
-  ASSERT_EQ(rows.size(), expected.size());
-  ASSERT_EQ(out.elements.GetSize(), static_cast<int>(expected.size()));
-  for (int i = 0; i < out.elements.GetSize(); ++i)
-    EXPECT_EQ(Describe(*out.V(i)) + " | " + N(rows[i].dataTypeCode) + " " + ToUtf8(rows[i].structTypeName) + " | " +
-                  rows[i].nullTexts,
-              expected[i]);
+  std::vector<std::string> got;
+  for (int i = 0; i < out.elements.GetSize() && i < static_cast<int>(rows.size()); ++i)
+    got.push_back(fx::Describe(*out.V(i)) + " | " + N(rows[i].dataTypeCode) + " " + ToUtf8(rows[i].structTypeName) +
+                  " | " + rows[i].nullTexts);
+  EXPECT_EQ(got, expected);
 
   // Members: class keyword 8, the case-sensitive type code, no null texts.
   const STOBJECTID sdt = fx::AddSDTX(db, project, u"ST");
-  Datum members(VN_TYPE_SDT), back(VN_TYPE_SDT);
+  Datum members(VN_TYPE_SDT);
   for (const char16_t* type : {u"BOOL", u"dint", u""}) {
     auto* m = new Member;
-    m->lineNo = 5, m->name = m->dataTypeName = m->initData = m->comments[2] = type;
+    m->name = m->dataTypeName = m->initData = type;
     members.elements.Add(m);
   }
-  ASSERT_EQ(A::Create(labels, sdt, members.elements) + A::Get(labels, sdt, back.elements), KX9_OK);
-  std::string got;
+  ASSERT_EQ(A::Create(labels, sdt, members.elements), KX9_OK);
+  std::string stored;
   for (const auto& r : fx::ReadMemberRowsX(db, sdt))
-    got += N(r.classKeyword) + " " + N(r.dataTypeCode) + " null:" + r.nullTexts + "|";
-  for (int i = 0; i < back.elements.GetSize(); ++i) {
-    const auto* m = static_cast<Member*>(back.elements[i]);
-    got += N(m->lineNo) + S(m->name) + S(m->dataTypeName) + S(m->initData) + S(m->comments[2]) + "|";
-  }
-  EXPECT_EQ(got, "8 1 null:|8 100 null:|8 100 null:|5BOOLBOOLBOOLBOOL|5dintdintdintdint|5|");
+    stored += N(r.classKeyword) + " " + N(r.dataTypeCode) + r.nullTexts + ",";
+  EXPECT_EQ(stored, "8 1,8 100,8 100,");
 }
 
 // 2,500 records cross both ways 1000 rows a call, in order, each row's sizes
@@ -187,24 +150,21 @@ TEST_F(HighCapTest, EveryKindOfRowIsStoredAndReadBack) {
 // read, with the caller; written, in the table (the rows stay added).
 TEST_F(HighCapTest, RecordsCrossInBatchesOf1000InOrder) {
   Datum in(VN_TYPE_GVL), out(VN_TYPE_GVL), partial(VN_TYPE_GVL);
-  auto sized = [](int i) { return i % 7 == 0 || i == 999 || i == 1000 || i == 2499; };
   long withSizes = 0;
   for (int i = 0; i < 2500; ++i) {
-    Rec* v = NewRec(in, "V" + N(i));
-    if (sized(i)) v->arraySizes.Add(_STARRAYSIZEINFO{i, i * 3LL}), v->arraySizes.Add(_STARRAYSIZEINFO{-i, 1});
-    withSizes += sized(i);
+    Rec* v = in.Add("V" + N(i), u"INT", 0, {u"", u""});  // as a simple variable reads back
+    if (i % 7 != 0 && i != 999 && i != 1000 && i != 2499) continue;
+    v->arraySizes.Add(_STARRAYSIZEINFO{i, i * 3LL}), v->arraySizes.Add(_STARRAYSIZEINFO{-i, 1});
+    ++withSizes;
   }
   ASSERT_EQ(A::Create(labels, gvl, in.elements), KX9_OK);
   EXPECT_EQ(Calls(kGvl + "AddRows") * 10 + Calls(kGvl + "SetRows"), 13);
   db.SetReportedRowIDCount(1);
   db.Faults().ResetCounts();
   ASSERT_EQ(A::Get(labels, gvl, out.elements), KX9_OK);
-  EXPECT_EQ(Calls(kGvl + "GetRows"), 3);
-  EXPECT_EQ(Calls(kGvl + "GetArraySizes"), withSizes);
+  EXPECT_EQ(Calls(kGvl + "GetRows") * 10000 + Calls(kGvl + "GetArraySizes"), 30000 + withSizes);
   ASSERT_EQ(out.elements.GetSize(), 2500);
-  for (int i = 0; i < 2500; ++i)
-    ASSERT_EQ(S(out.V(i)->name) + Sizes(out.V(i)->arraySizes),
-              "V" + N(i) + (sized(i) ? "(" + N(i) + "," + N(i * 3) + ")(" + N(-i) + ",1)" : ""));
+  for (int i = 0; i < 2500; ++i) ASSERT_EQ(fx::Describe(*out.V(i)), fx::Describe(*in.V(i)));
   Fail(kGvl + "GetRows", 3);
   EXPECT_EQ(A::Get(labels, gvl, partial.elements), KX9_ERR_DB);
   EXPECT_EQ(partial.elements.GetSize(), 2000);
@@ -227,10 +187,7 @@ TEST_F(HighCapTest, RecordsCrossInBatchesOf1000InOrder) {
 // also when the deletion then fails; failing to collect them does not stop it.
 TEST_F(HighCapTest, DeletionKeepsSystemLabelsOfTheListedStatuses) {
   std::vector<fx::VariableRowSpec> descs(16);
-  for (LONG s = 0; s < 16; ++s) {
-    descs[static_cast<size_t>(s)].name = FromUtf8("S" + N(s));
-    descs[static_cast<size_t>(s)].systemLabel.status = s;
-  }
+  for (LONG s = 0; s < 16; ++s) descs[s].name = FromUtf8("S" + N(s)), descs[s].systemLabel.status = s;
   fx::AddRowsX(db, gvl, descs);
   Fail(kGvl + "DeleteRows");
   EXPECT_EQ(A::Delete(labels, gvl), KX9_ERR_DB);
@@ -242,8 +199,7 @@ TEST_F(HighCapTest, DeletionKeepsSystemLabelsOfTheListedStatuses) {
   Fail(kGvl + "GetRows");
   EXPECT_EQ(A::Delete(labels, gvl), KX9_OK);
   EXPECT_EQ(A::Kept(labels).GetSize(), 9);
-  EXPECT_TRUE(fx::ReadRowsX(db, gvl).empty());
-  EXPECT_TRUE(db.Exists(gvl));
+  EXPECT_TRUE(fx::ReadRowsX(db, gvl).empty() && db.Exists(gvl));
 }
 
 // Every failing call of reading, writing, creating and deleting rows: its
@@ -263,7 +219,7 @@ TEST_F(HighCapTest, RowFailuresReportTheirCodes) {
     EXPECT_EQ(out.elements.GetSize(), 0) << op;
   }
   Datum none(VN_TYPE_GVL), one(VN_TYPE_GVL);
-  AddDevice(NewRec(one, "V", u"ST", 1), u"D", u"E");
+  one.Add("V", u"ST", 1, {u"D", u"E"})->comments[0] = u"c";
   {
     AllocFailure fail(1, kAllocTaskMem);  // the first array-size buffer
     EXPECT_EQ(A::Get(labels, gvl, none.elements), KX9_ERR_ALLOC);
@@ -282,7 +238,9 @@ TEST_F(HighCapTest, RowFailuresReportTheirCodes) {
     AllocFailure fail(nth, kAllocTaskMem);
     EXPECT_EQ(A::Create(labels, gvl, one.elements), nth == 1 ? KX9_OK : KX9_ERR_ALLOC) << nth;
   }
-  EXPECT_TRUE(fx::ReadRowsX(db, gvl).back().comments.empty());
+  Datum back(VN_TYPE_GVL);
+  ASSERT_EQ(A::Get(labels, gvl, back.elements), KX9_OK);
+  EXPECT_TRUE(back.V(back.elements.GetSize() - 1)->comments[0].IsEmpty());  // the last write has no comment
 
   // Whole data: none, a type other than 14 or 18 after one created, a
   // failing flush.
@@ -308,25 +266,19 @@ TEST_F(HighCapTest, RowFailuresReportTheirCodes) {
 }
 
 // Releasing a block frees every text and array in it, whoever put them
-// there, null entries included.
+// there, null entries included (the reads free what the database put).
 TEST_F(HighCapTest, ReleaseFreesWhateverEitherSidePutInARow) {
   const stVNVariableCommentItem items[2] = {{9, SysAllocString(u"k9")}, {24, nullptr}};
   EXPECT_EQ(A::NewVars(labels, 0), nullptr);
   auto* vars = A::NewVars(labels, 2);
   ASSERT_NE(vars, nullptr);
   auto& v = vars[1];
-  v.comment.count = 2;
-  v.comment.items = static_cast<stVNVariableCommentItem*>(CoTaskMemAlloc(sizeof items));
+  v.comment = {2, static_cast<stVNVariableCommentItem*>(CoTaskMemAlloc(sizeof items))};
   std::memcpy(static_cast<void*>(v.comment.items), items, sizeof items);
-  for (BSTR* f : {&v.name, &v.dataTypeName, &v.initData, &v.device, &v.deviceExtra, &v.remark, &v.structTypeName,
-                  &v.dynamicAttr1, &v.dynamicAttr2, &v.dynamicAttr4, &v.dynamicAttr5, &v.sysName, &v.sysProgramName,
-                  &v.sysSpareText, &v.sysLocalName})
-    *f = SysAllocString(u"x");
-  v.memberDeviceCount = 2;
+  v.sysSpareText = SysAllocString(u"x"), v.structTypeName = SysAllocString(u"y"), v.memberDeviceCount = 2;
   v.memberDevices = static_cast<BSTR*>(CoTaskMemAlloc(2 * sizeof(BSTR)));
   v.memberDeviceExtras = static_cast<BSTR*>(CoTaskMemAlloc(2 * sizeof(BSTR)));
-  v.memberDevices[0] = SysAllocString(u"d");
-  v.memberDevices[1] = v.memberDeviceExtras[0] = nullptr;
+  v.memberDevices[0] = SysAllocString(u"d"), v.memberDevices[1] = v.memberDeviceExtras[0] = nullptr;
   v.memberDeviceExtras[1] = SysAllocString(u"e");
   A::FreeVars(labels, vars, 2);
   EXPECT_EQ(vars, nullptr);  // TearDown proves that nothing was left
@@ -341,29 +293,30 @@ std::string Converted(const std::string& label, int n) {
   return s;
 }
 ULONGLONG PlainKey(const STOBJECTID& id) { return id.Key() + id.dwWord[3]; }
+const std::string kS1Rest = " @S1[0,0].M1/ @S1[0,0].M2/ attr 12,1,0,1,4";  // S1's label after its first device
 
 // Types ST1, ST17 and MIXED; in G a variable without external access, then
 // simple, structured (type 2) and stored-device (type 1) ones; then an
 // empty list.
 struct DynTest : HighCapTest {
-  STOBJECTID st1, st17, mixed;
-  std::vector<LONG> rowIDs;
+  STOBJECTID st1 = Struct(u"ST1", {u"BOOL", u"INT", u"BOOL"}), st17 = Struct(u"ST17", Bits()),
+             mixed = Struct(u"MIXED", {u"bool", u"ST1", u"BOOL", u"REAL", u"FLOAT"});
+  std::vector<LONG> rowIDs = fx::AddRowsX(db, gvl, Variables());
+  STOBJECTID empty = fx::AddGVLX(db, project, u"Empty");
 
   STOBJECTID Struct(const std::u16string& name, const std::vector<std::u16string>& types) {
     const STOBJECTID id = fx::AddSDTX(db, project, name);
     std::vector<fx::MemberRowSpec> rows(types.size());
-    for (size_t i = 0; i < types.size(); ++i)
-      rows[i].name = u"M" + FromUtf8(N(LONGLONG(i))), rows[i].dataTypeName = types[i];
+    for (size_t i = 0; i < types.size(); ++i) rows[i].name = u"M" + FromUtf8(N(i)), rows[i].dataTypeName = types[i];
     fx::AddRowsX(db, id, rows);
     return id;
   }
-  void SetUp() override {
-    HighCapTest::SetUp();
-    st1 = Struct(u"ST1", {u"BOOL", u"INT", u"BOOL"});
-    std::vector<std::u16string> bits(34, u"BOOL");  // 17 BOOL, DINT, 16 BOOL
+  static std::vector<std::u16string> Bits() {  // 17 BOOL, DINT, 16 BOOL
+    std::vector<std::u16string> bits(34, u"BOOL");
     bits[17] = u"DINT";
-    st17 = Struct(u"ST17", bits);
-    mixed = Struct(u"MIXED", {u"bool", u"ST1", u"BOOL", u"REAL", u"FLOAT"});
+    return bits;
+  }
+  static std::vector<fx::VariableRowSpec> Variables() {
     const char16_t* vars[][2] = {{u"Hidden", u"INT"}, {u"WithDev", u"INT"}, {u"NoDev", u"DINT"}, {u"S1", u"ST1"},
                                  {u"S2", u"ST1"},     {u"P1", u"ST1"},      {u"B17", u"ST17"},   {u"MX", u"MIXED"}};
     std::vector<fx::VariableRowSpec> rows(8);
@@ -376,9 +329,7 @@ struct DynTest : HighCapTest {
     rows[3].dynamicAttr3 = 4;
     rows[5].memberDevices = {{u"DD", u"EE"}}, rows[5].arraySizes = {{3, 1}};  // fewer stored devices than members
     rows[6].dynamicAttr2 = u" -7";
-    rowIDs = fx::AddRowsX(db, gvl, rows);
-    fx::AddGVLX(db, project, u"Empty");
-    db.Faults().ResetCounts();
+    return rows;
   }
   // A label on one line: its devices (one the service made as "@" and the
   // name it was made for) and its dynamic attributes.
@@ -397,30 +348,29 @@ struct DynTest : HighCapTest {
 
 // Every externally accessible variable becomes a label with every device
 // completed (a structure's members named with the array suffix of a type 2
-// label), and each structured type gets one layout.
+// label) and its keys, and each structured type gets one layout.
 TEST_F(DynTest, LabelsCarryDevicesAndOneStructurePerType) {
   C::CDynamicLabelArray out, again;
-  ResetNothrowNewCount();
   ASSERT_EQ(labels.GetAllDynamicLabelData(out), KX9_OK);
-  const long allocations = NothrowNewCount();
   const std::string none = " attr 0,0,0,0,0";
   const std::vector<std::string> expected = {
       "WithDev: D10/X10" + none,  // kept as stored
       "NoDev: @NoDev/X11" + none,
-      "S1: @S1[0,0].M0/ @S1[0,0].M1/ @S1[0,0].M2/ attr 12,1,0,1,4",  // "x" reads as 0 but counts as set
+      "S1: @S1[0,0].M0/" + kS1Rest,  // "x" reads as 0 but counts as set
       "S2:" + Converted("S2", 3) + none,
       "P1: DD/EE @P1.M1/ @P1.M2/" + none,  // type 1: the stored device stays, no suffix
       "B17:" + Converted("B17", 34) + " attr -7,1,0,0,0",
       "MX:" + Converted("MX", 5) + none,
   };
   const ULONGLONG structKeys[] = {0, 0, PlainKey(st1), PlainKey(st1), PlainKey(st1), PlainKey(st17), PlainKey(mixed)};
-  ASSERT_EQ(out.GetSize(), static_cast<int>(expected.size()));
-  for (int i = 0; i < out.GetSize(); ++i) {
-    EXPECT_EQ(Describe(*out[i]), expected[static_cast<size_t>(i)]);
+  std::vector<std::string> got;
+  for (int i = 0; i < out.GetSize() && i < 7; ++i) {
+    got.push_back(Describe(*out[i]));
     EXPECT_EQ(+out[i]->structKey, structKeys[i]) << i;
     EXPECT_EQ(+out[i]->listKey, (0xE003C000ULL << 32) | gvl.dwWord[3]);  // the list's key form
     EXPECT_EQ(+out[i]->rowID, rowIDs[static_cast<size_t>(i) + 1]);
   }
+  EXPECT_EQ(got, expected);
 
   // BOOL,INT,BOOL -> 2,1,3; 17 BOOL, DINT, 16 BOOL -> 33,2,5 (16 bits a
   // word); a structure or an unknown type is allocation type 0, adds nothing
@@ -445,12 +395,7 @@ TEST_F(DynTest, LabelsCarryDevicesAndOneStructurePerType) {
   // A second call appends every label again and keeps the first structure
   // under each key until they are released.
   labels.GetDynamicLabelStruct(PlainKey(st1), first);
-  ResetNothrowNewCount();
   ASSERT_EQ(labels.GetAllDynamicLabelData(again), KX9_OK);
-  // Every structured label builds its type's structure, also when the key
-  // is stored already (the new one is then deleted).
-  EXPECT_EQ(NothrowNewCount(), allocations);
-  EXPECT_GE(allocations, 5);
   ASSERT_EQ(again.GetSize(), 14);
   EXPECT_EQ(again[0], out[0]);
   EXPECT_EQ(Describe(*again[9]), expected[2]);
@@ -464,37 +409,31 @@ TEST_F(DynTest, LabelsCarryDevicesAndOneStructurePerType) {
 // before it; a member's conversion or member count failing does not. No
 // workspace is 3.
 TEST_F(DynTest, FailuresStopTheWalkAndKeepEarlierLabels) {
-  const struct {
-    std::string op;
-    HRESULT status;
-    LONG detail;
-    int nth;
-    ULONG expected;
-    int labels, structures;  // gathered before the failure
-  } cases[] = {
-      {"Workspace.GetChildIDByType", 1, 0, 1, KX9_ERR_DB, 0, 0},  // any status but S_OK fails
-      {"Workspace.GetChildIDList", -1, 0, 1, KX9_ERR_DB, 0, 0},
-      {"HighCapacityGlobalVariable.GetRows", -1, 0, 1, KX9_ERR_DB, 0, 0},
-      {"HighCapacityGlobalVariable.GetRowObjectID", -1, 0, 1, KX9_ERR_DB, 2, 0},
-      {"HighCapacityGlobalVariable.GetArraySizes", -1, 0, 1, KX9_ERR_DB, 2, 0},
-      {"DeviceConversion.ConvertLabels", -1, 0x66, 1, 0x66, 1, 0},    // a simple label's conversion
-      {"Workspace.GetObjectType", -1, 0, 1, KX9_ERR_DB, 2, 0},        // the structure's type
-      {"HighCapacityStructure.GetRows", -1, 0, 3, KX9_ERR_DB, 4, 1},  // P1's walk, after S1 stored ST1
-      {"DeviceConversion.ConvertLabels", -1, 0x66, 2, KX9_OK, 7, 3},  // its device stays empty
-      {"HighCapacityStructure.GetRowCount", -1, 0, 1, KX9_OK, 7, 3},  // the members still get entries
+  // The failing call, its status, detail and count, the result, and the
+  // labels * 10 + structures gathered.
+  const std::tuple<std::string, HRESULT, LONG, int, ULONG, int> cases[] = {
+      {"Workspace.GetChildIDByType", 1, 0, 1, KX9_ERR_DB, 0},  // any status but S_OK fails
+      {"Workspace.GetChildIDList", -1, 0, 1, KX9_ERR_DB, 0},
+      {"HighCapacityGlobalVariable.GetRows", -1, 0, 1, KX9_ERR_DB, 0},
+      {"HighCapacityGlobalVariable.GetRowObjectID", -1, 0, 1, KX9_ERR_DB, 20},
+      {"HighCapacityGlobalVariable.GetArraySizes", -1, 0, 1, KX9_ERR_DB, 20},
+      {"DeviceConversion.ConvertLabels", -1, 0x66, 1, 0x66, 10},    // a simple label's conversion
+      {"Workspace.GetObjectType", -1, 0, 1, KX9_ERR_DB, 20},        // the structure's type
+      {"HighCapacityStructure.GetRows", -1, 0, 3, KX9_ERR_DB, 41},  // P1's walk, after S1 stored ST1
+      {"DeviceConversion.ConvertLabels", -1, 0x66, 2, KX9_OK, 73},  // its device stays empty
+      {"HighCapacityStructure.GetRowCount", -1, 0, 1, KX9_OK, 73},  // the members still get entries
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.op + " #" + N(c.nth));
+  for (const auto& [op, status, detail, nth, expected, gathered] : cases) {
+    SCOPED_TRACE(op + " #" + N(nth));
     C fresh(db.Workspace());
     fresh.Initialize(project);
     fresh.SetCPUSeries(kX);
-    db.Faults().Set(c.op, refdb::Fault{c.status, c.detail, c.nth, 1});
+    db.Faults().Set(op, refdb::Fault{status, detail, nth, 1});
     C::CDynamicLabelArray out;
-    EXPECT_EQ(fresh.GetAllDynamicLabelData(out), c.expected);
-    EXPECT_EQ(out.GetSize() * 10 + A::Structures(fresh), c.labels * 10 + c.structures);
-    if (c.expected == KX9_OK && out.GetSize() == 7) {
-      EXPECT_EQ(Describe(*out[2]), std::string("S1: ") + (c.nth == 2 ? "" : "@S1[0,0].M0") +
-                                       "/ @S1[0,0].M1/ @S1[0,0].M2/ attr 12,1,0,1,4");
+    EXPECT_EQ(fresh.GetAllDynamicLabelData(out), expected);
+    EXPECT_EQ(out.GetSize() * 10 + A::Structures(fresh), gathered);
+    if (gathered == 73) {
+      EXPECT_EQ(Describe(*out[2]), "S1: " + std::string(nth == 2 ? "" : "@S1[0,0].M0") + "/" + kS1Rest);
     }
     db.Faults().ClearAll();
     fresh.ReleaseDynamicLabelStruct();
@@ -509,37 +448,28 @@ TEST_F(DynTest, FailuresStopTheWalkAndKeepEarlierLabels) {
 // --- external equipment flag and device conversion -----------------------------
 
 // The standard series stores the flag; the high-capacity series reads its
-// own and takes a set as a no-op without a database call.
-TEST_F(HighCapTest, ExternalFlagOnBothSeries) {
+// own and takes a set as a no-op without a database call. A failing call of
+// the flag or the conversion reports the database's detail, whatever the
+// sign of its status (0 when it gives none), and leaves no device; a label
+// service that succeeds with information has no conversion. A missing
+// interface is 2, a missing workspace 3 (but the high-capacity setter needs
+// none); the flag pointer is the host's to get right.
+TEST_F(HighCapTest, ExternalFlagAndConversion) {
   LONG flag = 0;
-  labels.SetCPUSeries(kStandard);
-  EXPECT_EQ(labels.SetExternalEquipmentFlag(-5) + labels.GetExternalEquipmentFlag(&flag), KX9_OK);
+  CString device;
+  C classic(db.Workspace());
+  classic.Initialize(project);
+  EXPECT_EQ(classic.SetExternalEquipmentFlag(-5) + classic.GetExternalEquipmentFlag(&flag), KX9_OK);
   EXPECT_EQ(flag, -5);
-  labels.SetCPUSeries(kX);
   db.SetHighCapacityExternalFlag(project, 3);
   db.Faults().ResetCounts();
   EXPECT_EQ(labels.SetExternalEquipmentFlag(7) + labels.GetExternalEquipmentFlag(&flag), KX9_OK);
   EXPECT_EQ(flag, 3);
   EXPECT_EQ(db.Faults().TotalCalls(), 3);  // child, object, flag: the set made none
   EXPECT_EQ(db.ClassicExternalFlag(project), -5);
-  // The flag pointer is the host's to get right: a null one reaches the database.
-  for (auto series : {kStandard, kX}) {
-    labels.SetCPUSeries(series);
-    EXPECT_EQ(labels.GetExternalEquipmentFlag(nullptr), static_cast<ULONG>(refdb::kDetailBadArgument));
-  }
-}
+  for (C* o : {&classic, &labels})
+    EXPECT_EQ(o->GetExternalEquipmentFlag(nullptr), static_cast<ULONG>(refdb::kDetailBadArgument));
 
-// A failing call of the flag or the conversion reports the database's
-// detail, whatever the sign of its status (0 when it gives none), and leaves
-// no device; a label service that succeeds with information has no
-// conversion. A missing interface is 2, a missing workspace 3 (but the
-// high-capacity setter needs none).
-TEST_F(HighCapTest, FlagAndConversionFailures) {
-  LONG flag = 0;
-  CString device;
-  C classic(db.Workspace());
-  classic.Initialize(project);
-  ASSERT_EQ(classic.SetExternalEquipmentFlag(-5), KX9_OK);
   const std::function<ULONG()> get = [&] { return classic.GetExternalEquipmentFlag(&flag); };
   const std::function<ULONG()> set = [&] { return classic.SetExternalEquipmentFlag(9); };
   const std::function<ULONG()> getX = [&] { return labels.GetExternalEquipmentFlag(&flag); };

@@ -11,8 +11,9 @@ namespace {
 using namespace std::string_literals;
 
 // A 32-bit byte length before the text and a zero unit after it; null is the
-// empty string; every string counts.
-TEST(Bstr, LayoutLengthsAndNull) {
+// empty string; every string counts until freed, a BstrHolder's on scope exit
+// and when its slot is reused.
+TEST(Bstr, LayoutLengthsNullAndOwnership) {
   const long live = PlatformLiveBstrCount();
   EXPECT_TRUE(SysAllocString(nullptr) == nullptr && SysStringLen(nullptr) == 0);
   SysFreeString(nullptr);
@@ -31,27 +32,17 @@ TEST(Bstr, LayoutLengthsAndNull) {
     EXPECT_EQ(SysStringLen(b), static_cast<BYTE>(bytes[0]) / 2u);
     SysFreeString(b);
   }
-  EXPECT_EQ(PlatformLiveBstrCount(), live);
-}
-
-// BstrHolder frees its string on scope exit and when its slot is reused;
-// task memory counts every block, a zero-size one too.
-TEST(Bstr, HolderAndTaskMemoryFreeWhatTheyOwn) {
-  const long bstrs = PlatformLiveBstrCount(), tasks = PlatformLiveTaskMemCount();
   {
     BstrHolder h(SysAllocString(u"a"));
     *h.Put() = SysAllocString(u"b");
-    EXPECT_TRUE(std::u16string(h.Get()) == u"b" && PlatformLiveBstrCount() == bstrs + 1);
+    EXPECT_TRUE(std::u16string(h.Get()) == u"b" && PlatformLiveBstrCount() == live + 1);
   }
-  void* zero = CoTaskMemAlloc(0);
-  EXPECT_TRUE(zero != nullptr && PlatformLiveTaskMemCount() == tasks + 1);
-  CoTaskMemFree(zero);
-  CoTaskMemFree(nullptr);
-  EXPECT_EQ(std::make_pair(bstrs, tasks), std::make_pair(PlatformLiveBstrCount(), PlatformLiveTaskMemCount()));
+  EXPECT_EQ(PlatformLiveBstrCount(), live);
 }
 
 // The hook is asked before every task-memory and BSTR allocation, with its
-// kind, and a "yes" fails exactly that allocation.
+// kind, and a "yes" fails exactly that allocation; every task-memory block
+// counts until freed, a zero-size one too.
 TEST(AllocHook, AskedForEveryAllocationAndFailsWhatItRefuses) {
   static std::vector<PlatformAllocKind> asked;
   asked.clear();
@@ -60,7 +51,7 @@ TEST(AllocHook, AskedForEveryAllocationAndFailsWhatItRefuses) {
     return asked.size() == 3;
   });
   const long tasks = PlatformLiveTaskMemCount(), bstrs = PlatformLiveBstrCount();
-  void* a = CoTaskMemAlloc(8);
+  void* a = CoTaskMemAlloc(0);
   BSTR b = SysAllocString(u"x");
   void* refused = CoTaskMemAlloc(8);
   BSTR c = SysAllocStringLen(u"yz", 2);
@@ -70,8 +61,9 @@ TEST(AllocHook, AskedForEveryAllocationAndFailsWhatItRefuses) {
   using K = PlatformAllocKind;
   EXPECT_EQ(asked, (std::vector<K>{K::kTaskMem, K::kBstr, K::kTaskMem, K::kBstr}));
   EXPECT_EQ(std::make_pair(tasks + 2, bstrs + 2), std::make_pair(PlatformLiveTaskMemCount(), PlatformLiveBstrCount()));
-  for (void* p : {a, e}) CoTaskMemFree(p);
+  for (void* p : {a, e, static_cast<void*>(nullptr)}) CoTaskMemFree(p);
   for (BSTR s : {b, c}) SysFreeString(s);
+  EXPECT_EQ(std::make_pair(tasks, bstrs), std::make_pair(PlatformLiveTaskMemCount(), PlatformLiveBstrCount()));
 }
 
 }  // namespace

@@ -14,22 +14,20 @@ std::string Hex(const char* data, std::size_t len, ULONG algorithm = CALG_MD5, U
   return hex;
 }
 
-// MD5 gives the RFC 1321 suite's values; what it cannot do fails.
+// MD5 gives the RFC 1321 suite's values (empty, one block, a padding block
+// of its own, two blocks); unknown algorithms, short buffers and missing
+// data fail without writing.
 TEST(Digest, Md5MatchesTheReferenceSuiteAndRefusesWhatItCannotDo) {
   const std::pair<std::string, const char*> cases[] = {
       {"", "d41d8cd98f00b204e9800998ecf8427e"},
-      {"a", "0cc175b9c0f1b6a831c399e269772661"},
       {"abc", "900150983cd24fb0d6963f7d28e17f72"},
       {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
-      {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
       {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789", "d174ab98d277d9f5a5611c2c9f419d9f"},
       {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
        "57edf4a22be3c955ac49da2e2107b67a"},
   };
   for (const auto& [text, hex] : cases) EXPECT_EQ(Hex(text.data(), text.size()), hex + std::string(8, 'a')) << text;
-  // Unknown algorithms, short buffers and missing data fail without writing.
-  const std::string untouched = "failed " + std::string(40, 'a');
-  EXPECT_EQ(std::vector<std::string>(4, untouched),
+  EXPECT_EQ(std::vector<std::string>(4, "failed " + std::string(40, 'a')),
             (std::vector<std::string>{Hex("abc", 3, 0x8004), Hex("abc", 3, 0), Hex("abc", 3, CALG_MD5, 15),
                                       Hex(nullptr, 3)}));
 }

@@ -5,10 +5,12 @@
 #include <stdexcept>
 
 #include "tests/refdb/RefdbTestUtil.h"
+#include "tests/support/RefdbFixtures.h"
 
 namespace {
 
 using namespace refdb;
+namespace fx = refdb_fixtures;
 using refdb_test::Query;
 using refdb_test::Sample;
 
@@ -49,29 +51,26 @@ TEST(FaultTable, NthTimesAlwaysClearAndRearmSelectTheFailingCalls) {
   EXPECT_THROW(FaultTable().Calls(""), std::invalid_argument);
 }
 
-// A row of the table below: the operation's name, a call of it through
-// `ptr`, and the status and detail it must fail with.
-using Failure = std::pair<HRESULT, LONG>;
-using Case = std::tuple<const char*, std::function<HRESULT(LONG*)>, Failure>;
+// A call of an operation through `ptr`, under the operation's name.
+using Call = std::pair<const char*, std::function<HRESULT(LONG*)>>;
 // clang-format off
-#define CALL(itf, ptr, op, failure, ...) Case(#itf "." #op, [&](LONG* d) { return ptr->op(__VA_ARGS__, d); }, failure)
-#define WS(op, failure, ...) CALL(Workspace, ws, op, failure, __VA_ARGS__)
-#define HV(op, failure, ...) CALL(HighCapacityGlobalVariable, hv, op, failure, __VA_ARGS__)
+#define CALL(itf, ptr, op, ...) Call(#itf "." #op, [&](LONG* d) { return ptr->op(__VA_ARGS__, d); })
+#define WS(op, ...) CALL(Workspace, ws, op, __VA_ARGS__)
+#define HV(op, ...) CALL(HighCapacityGlobalVariable, hv, op, __VA_ARGS__)
 // clang-format on
 
 // The database's own failures: the status and detail of each refused call,
 // which counts one call under its own name, fails first with an injected
 // fault, and changes nothing.
 TEST(RefOperations, OwnFailuresReportTheirStatusAndDetailAndChangeNothing) {
-  const Failure kGone{kStatusFailed, kDetailNotFound}, kNull{kStatusBadPointer, kDetailBadArgument},
-      kRange{kStatusInvalidArgument, kDetailBadArgument}, kType{kStatusFailed, kDetailWrongType};
   Sample s;
   IVNDataABS_Workspace* ws = s.db.Workspace();
   auto hv = Query<IVNDataABS_HighCapacityGlobalVariable>(s.db, s.gvlX);
   auto hc = Query<IVNDataABS_HighCapacityStructure>(s.db, s.sdtX);
-  LONG n = 0, rows[2] = {}, member = 0, d0 = 0;
-  ASSERT_EQ(S_OK, hv->AddRows(2, rows, &d0));
-  ASSERT_EQ(S_OK, hc->AddRows(1, &member, &d0));
+  std::vector<fx::VariableRowSpec> specs(2);
+  specs[0].name = u"N";
+  const std::vector<LONG> ids = fx::AddRowsX(s.db, s.gvlX, specs);
+  LONG n = 0, rows[2] = {ids[0], ids[1]}, d0 = 0;
   const LONG gone = rows[1] + 7, liveAndGone[2] = {rows[0], gone};
   STOBJECTID bogus = s.gvl, id{};
   bogus.dwWord[7] ^= 1;  // a real ID with one word changed
@@ -82,12 +81,9 @@ TEST(RefOperations, OwnFailuresReportTheirStatusAndDetailAndChangeNothing) {
   using Row = stVNGlobalVariableAndSystemLabelElementDataX;
   Row out[2] = {}, in[2] = {};
   stVNStructElementDataX memberOut{}, memberIn{};
-  BstrHolder kept(SysAllocString(u"N")), changed(SysAllocString(u"M"));
-  in[0].rowID = rows[0];
-  in[0].name = kept.Get();
-  ASSERT_EQ(S_OK, hv->SetRows(1, in, &d0));
-  in[0].name = changed.Get();
-  memberIn.rowID = member;
+  BstrHolder changed(SysAllocString(u"M"));
+  in[0].rowID = rows[0], in[0].name = changed.Get();
+  memberIn.rowID = fx::AddRowsX(s.db, s.sdtX, std::vector<fx::MemberRowSpec>(1))[0];
   memberIn.comment.count = 1;       // entries missing
   auto spoilt = [&](auto change) {  // in[] with its second record spoilt
     in[1] = Row{};
@@ -96,53 +92,55 @@ TEST(RefOperations, OwnFailuresReportTheirStatusAndDetailAndChangeNothing) {
     return in;
   };
   // clang-format off
-  const std::vector<Case> cases = {
-      WS(GetDataObject, kGone, bogus, &object),             WS(GetDataObject, kNull, s.gvl, nullptr),
-      WS(DeleteDataObject, kGone, bogus),                   WS(CreateDataObject, kGone, bogus, nullptr, 14, 0, &id),
-      WS(CreateElementObject, kGone, bogus, &id),           WS(CreateElementObject, kType, s.gvlX, &id),
-      WS(GetChildIDList, kGone, bogus, &n, nullptr),        WS(GetChildIDByType, kGone, bogus, 13, &id),
-      WS(GetChildIDByType, Failure(kStatusNoChild, kDetailNoSuchChild), s.project, 21, &id),
-      WS(GetParentID, kGone, bogus, &id),                   WS(GetObjectType, kGone, bogus, &n),
-      WS(SetObjectName, kGone, bogus, nullptr),             WS(GetObjectName, kGone, bogus, &text),
-      WS(SetLastUpdateTime, kGone, bogus, SYSTEMTIME{}),    WS(GetServiceObject, kGone, bogus, VN_SERVICE_LABEL, &none),
-      WS(GetServiceObject, kType, s.Child(13), VN_SERVICE_LABEL, &none),
-      WS(GetServiceObject, Failure(kStatusFailed, kDetailNoSuchService), s.project, 85, &none),
-      HV(AddRows, kRange, -1, rows),                        HV(AddRows, kNull, 1, nullptr),
-      HV(DeleteRows, kRange, -1, rows),                     HV(DeleteRows, kNull, 1, nullptr),
-      HV(DeleteRows, kGone, 2, liveAndGone),                HV(GetRowCount, kNull, nullptr),
-      HV(GetRowIDs, kRange, 0, 0, 0, -1, 0, rows, &n),      HV(GetRowIDs, kNull, 0, 0, 0, 1, 0, nullptr, &n),
-      HV(GetRows, kRange, -1, rows, out),                   HV(GetRows, kNull, 1, rows, nullptr),
-      HV(GetRows, kGone, 2, liveAndGone, out),              HV(SetRows, kRange, -1, in),
-      HV(SetRows, kNull, 1, nullptr), HV(SetRows, kGone, 2, spoilt([&](Row& r) { r.rowID = gone; })),
-      HV(SetRows, kRange, 2, spoilt([](Row& r) { r.comment.count = 1; })),
-      HV(SetRows, kRange, 2, spoilt([](Row& r) { r.comment.count = -1; })),
-      HV(SetRows, kRange, 2, spoilt([](Row& r) { r.memberDeviceCount = -1; })),
-      // member devices without their extras
-      HV(SetRows, kRange, 2, spoilt([&](Row& r) { r.memberDevices = texts, r.memberDeviceCount = 1; })),
-      HV(GetArraySizeCount, kNull, rows[0], nullptr),       HV(GetArraySizeCount, kGone, gone, &n),
-      HV(GetArraySizes, kRange, rows[0], -1, 1, sizes, &n), HV(GetArraySizes, kNull, rows[0], 1, 1, nullptr, &n),
-      HV(GetArraySizes, kGone, gone, 1, 1, sizes, &n),      HV(SetArraySizes, kRange, rows[0], -1, 1, sizes),
-      HV(SetArraySizes, kNull, rows[0], 1, 1, nullptr),     HV(SetArraySizes, kGone, gone, 1, 1, sizes),
-      HV(GetRowObjectID, kNull, rows[0], nullptr),          HV(GetRowObjectID, kGone, gone, &id),
-      HV(GetRowObjectID, Failure(kStatusFailed, kDetailNoSuchStructure), rows[0], &id),
-      CALL(HighCapacityStructure, hc, GetRows, kGone, 1, &gone, &memberOut),
-      CALL(HighCapacityStructure, hc, SetRows, kRange, 1, &memberIn),
+  const std::vector<std::pair<std::pair<HRESULT, LONG>, std::vector<Call>>> cases = {
+      {{kStatusFailed, kDetailNotFound}, {
+          WS(GetDataObject, bogus, &object), WS(DeleteDataObject, bogus), WS(CreateElementObject, bogus, &id),
+          WS(CreateDataObject, bogus, nullptr, 14, 0, &id), WS(GetChildIDList, bogus, &n, nullptr),
+          WS(GetChildIDByType, bogus, 13, &id), WS(GetParentID, bogus, &id), WS(GetObjectType, bogus, &n),
+          WS(SetObjectName, bogus, nullptr), WS(GetObjectName, bogus, &text), HV(DeleteRows, 2, liveAndGone),
+          WS(SetLastUpdateTime, bogus, SYSTEMTIME{}), WS(GetServiceObject, bogus, VN_SERVICE_LABEL, &none),
+          HV(GetRows, 2, liveAndGone, out), HV(SetRows, 2, spoilt([&](Row& r) { r.rowID = gone; })),
+          HV(GetArraySizeCount, gone, &n), HV(GetArraySizes, gone, 1, 1, sizes, &n),
+          HV(SetArraySizes, gone, 1, 1, sizes), HV(GetRowObjectID, gone, &id),
+          CALL(HighCapacityStructure, hc, GetRows, 1, &gone, &memberOut)}},
+      {{kStatusBadPointer, kDetailBadArgument}, {
+          WS(GetDataObject, s.gvl, nullptr), HV(AddRows, 1, nullptr), HV(DeleteRows, 1, nullptr),
+          HV(GetRowCount, nullptr), HV(GetRowIDs, 0, 0, 0, 1, 0, nullptr, &n), HV(GetRows, 1, rows, nullptr),
+          HV(SetRows, 1, nullptr), HV(GetArraySizeCount, rows[0], nullptr), HV(GetRowObjectID, rows[0], nullptr),
+          HV(GetArraySizes, rows[0], 1, 1, nullptr, &n), HV(SetArraySizes, rows[0], 1, 1, nullptr)}},
+      {{kStatusInvalidArgument, kDetailBadArgument}, {
+          HV(AddRows, -1, rows), HV(DeleteRows, -1, rows), HV(GetRowIDs, 0, 0, 0, -1, 0, rows, &n),
+          HV(GetRows, -1, rows, out), HV(SetRows, -1, in), HV(GetArraySizes, rows[0], -1, 1, sizes, &n),
+          HV(SetArraySizes, rows[0], -1, 1, sizes), HV(SetRows, 2, spoilt([](Row& r) { r.comment.count = 1; })),
+          HV(SetRows, 2, spoilt([](Row& r) { r.comment.count = -1; })),
+          HV(SetRows, 2, spoilt([](Row& r) { r.memberDeviceCount = -1; })),
+          // member devices without their extras
+          HV(SetRows, 2, spoilt([&](Row& r) { r.memberDevices = texts, r.memberDeviceCount = 1; })),
+          CALL(HighCapacityStructure, hc, SetRows, 1, &memberIn)}},
+      {{kStatusFailed, kDetailWrongType},
+       {WS(CreateElementObject, s.gvlX, &id), WS(GetServiceObject, s.Child(13), VN_SERVICE_LABEL, &none)}},
+      {{kStatusNoChild, kDetailNoSuchChild}, {WS(GetChildIDByType, s.project, 21, &id)}},
+      {{kStatusFailed, kDetailNoSuchService}, {WS(GetServiceObject, s.project, 85, &none)}},
+      {{kStatusFailed, kDetailNoSuchStructure}, {HV(GetRowObjectID, rows[0], &id)}},
   };
   // clang-format on
   const long objects = s.db.ObjectCount();
-  for (const auto& [op, run, failure] : cases) {
-    SCOPED_TRACE(op);
-    s.db.Faults().ResetCounts();
-    LONG detail = 0;
-    EXPECT_EQ(failure, std::make_pair(run(&detail), detail));
-    s.db.Faults().Set(op, Fault{-9, 33});
-    EXPECT_EQ(Failure(-9, 33), std::make_pair(run(&detail), detail));
-    EXPECT_EQ(std::make_pair(2L, 2L), std::make_pair(s.db.Faults().Calls(op), s.db.Faults().TotalCalls()));
+  for (const auto& [failure, calls] : cases) {
+    for (const auto& [op, run] : calls) {
+      SCOPED_TRACE(op);
+      s.db.Faults().ResetCounts();
+      LONG detail = 0;
+      EXPECT_EQ(failure, std::make_pair(run(&detail), detail));
+      s.db.Faults().Set(op, Fault{-9, 33});
+      EXPECT_EQ(std::make_pair(-9, 33), std::make_pair(run(&detail), detail));
+      EXPECT_EQ(std::make_pair(2L, 2L), std::make_pair(s.db.Faults().Calls(op), s.db.Faults().TotalCalls()));
+    }
   }
   // Nothing was made or deleted, and the refused GetRows handed back nothing.
   EXPECT_EQ(std::make_pair(objects, BSTR{}), std::make_pair(s.db.ObjectCount(), out[0].name));
   ASSERT_EQ(S_OK, hv->GetRows(1, rows, out, &d0));  // the refused DeleteRows and SetRows changed nothing
   EXPECT_EQ(u"N", refdb_test::Take(out[0].name));
+  SysFreeString(out[0].dataTypeName);
 }
 
 }  // namespace

@@ -31,13 +31,9 @@ STOBJECTID Populate(Sample& s) {
   LONG d = 0, first = 1001;
   const BYTE blob[] = {1, 2};
   fx::VariableSpec v;
-  v.name = u"Var \u65e5";
-  v.typeCode = 9;
-  v.memberDevices = {{u"D0", u"E0"}};
-  v.systemLabel.status = 3;
+  v.name = u"Var \u65e5", v.typeCode = 9, v.memberDevices = {{u"D0", u"E0"}}, v.systemLabel.status = 3;
   std::vector<fx::VariableRowSpec> rows(3);
-  rows[2].structTypeName = u"Pos";
-  rows[2].arraySizes = {{0, 3}, {-1, 4}};
+  rows[2].structTypeName = u"Pos", rows[2].arraySizes = {{0, 3}, {-1, 4}};
   fx::AddRowsX(s.db, s.gvlX, rows);
   fx::AddRowsX(s.db, s.sdtX, std::vector<fx::MemberRowSpec>(1));
   s.db.SetServiceBlock(s.project, {0xDE, 0xAD, 0xBE, 0xEF});
@@ -69,6 +65,7 @@ TEST(RefPersistence, SaveLoadSaveGivesTheSameFileAndContent) {
   const std::string a = TempPath("a"), b = TempPath("b");
   ASSERT_TRUE(src.db.SaveToFile(a) && copy.db.LoadFromFile(a) && copy.db.SaveToFile(b));
   EXPECT_EQ(ReadAll(a), ReadAll(b));
+  for (const std::string& f : {a, b}) std::remove(f.c_str());
   auto state = [&](refdb::RefDatabase& db) {
     LONG d = 0, code = 0, devices = 0, status = 0;
     SYSTEMTIME t{};
@@ -90,7 +87,6 @@ TEST(RefPersistence, SaveLoadSaveGivesTheSameFileAndContent) {
   const STOBJECTID n1 = src.db.NewProject(u"N"), n2 = copy.db.NewProject(u"N");  // its lists carry its number
   EXPECT_EQ(Create(src.db, src.db.ChildOfType(n1, VN_TYPE_GVL_COLLECTION_X), 14),
             Create(copy.db, copy.db.ChildOfType(n2, VN_TYPE_GVL_COLLECTION_X), 14));
-  for (const std::string& f : {a, b}) std::remove(f.c_str());
 }
 
 // Missing, truncated, foreign, newer, overlong and inconsistent files are

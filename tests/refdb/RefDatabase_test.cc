@@ -1,5 +1,5 @@
 // The object tree of the reference database: projects, child order, names,
-// and reference counting.
+// reference counting, and the row IDs of high-capacity lists.
 #include <gtest/gtest.h>
 
 #include "tests/refdb/RefdbTestUtil.h"
@@ -10,6 +10,7 @@ using refdb::RefDatabase;
 using refdb_test::Create;
 using refdb_test::Sample;
 using Ids = std::vector<STOBJECTID>;
+using Longs = std::vector<LONG>;
 
 std::vector<LONG> ChildTypes(RefDatabase& db, const STOBJECTID& parent) {
   std::vector<LONG> types;
@@ -91,6 +92,42 @@ TEST(RefDatabase, ReferencesCountEveryInterfaceAndKeepDeletedObjectsAlive) {
   EXPECT_EQ(-2, s.db.OutstandingReferences());
   borrowed->AddRef();
   s.db.Workspace()->AddRef();
+}
+
+// Row IDs start at 1001, step by 7 in the order rows are added and are never
+// reused; GetRowIDs lists them in that order, at most `count` of them; rows
+// left after many piecewise deletions keep their order and are found by ID.
+TEST(RefDatabase, RowIdsAreStableNeverReusedAndInInsertionOrder) {
+  Sample s;
+  auto rows = refdb_test::Query<IVNDataABS_HighCapacityGlobalVariable>(s.db, s.gvlX);
+  LONG d = 0;
+  auto add = [&](LONG n) {
+    Longs ids(static_cast<std::size_t>(n));
+    EXPECT_EQ(S_OK, rows->AddRows(n, ids.data(), &d));
+    return ids;
+  };
+  auto list = [&](LONG count) {  // the row count, then the IDs listed
+    Longs ids(static_cast<std::size_t>(count) + 1, 0);
+    LONG returned = -1;
+    EXPECT_EQ(S_OK, rows->GetRowCount(&ids[0], &d));
+    EXPECT_EQ(S_OK, rows->GetRowIDs(1, 2, 1, count, 0, &ids[1], &returned, &d));
+    ids.resize(static_cast<std::size_t>(returned) + 1);
+    return ids;
+  };
+  EXPECT_EQ((Longs{1001, 1008, 1015}), add(3));
+  const LONG gone[] = {1008, 1008, 1015};  // one named twice, deleted once
+  ASSERT_EQ(S_OK, rows->DeleteRows(3, gone, &d));
+  EXPECT_EQ((Longs{1022, 1029}), add(2));
+  EXPECT_EQ((std::vector<Longs>{{3, 1001, 1022, 1029}, {3, 1001, 1022}}), (std::vector<Longs>{list(9), list(2)}));
+  ASSERT_EQ(S_OK, rows->DeleteRows(0, nullptr, &d));
+  EXPECT_EQ((std::vector<Longs>{{0}, {1036}}), (std::vector<Longs>{list(9), add(1)}));
+  Longs ids = add(2500), odd, kept{1251, 1036};
+  for (std::size_t i = 0; i < ids.size(); ++i) (i % 2 ? odd : kept).push_back(ids[i]);
+  for (std::size_t i = 0; i < odd.size(); i += 125) ASSERT_EQ(S_OK, rows->DeleteRows(125, &odd[i], &d));
+  EXPECT_EQ(kept, list(2000));
+  stVNGlobalVariableAndSystemLabelElementDataX r{};
+  EXPECT_EQ(std::make_pair(S_OK, refdb::kStatusFailed),
+            std::make_pair(rows->GetRows(1, &kept[1200], &r, &d), rows->GetRows(1, &odd[1200], &r, &d)));
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 // BSTRs), armed by an AllocFailure object. A failing operator new raises
 // std::bad_alloc, its nothrow form returns null, CoTaskMemAlloc and the BSTR
 // allocators return null. Allocations made inside the reference database
-// are not counted unless asked for: the component's own are the subject.
+// are not counted: the component's own are the subject.
 // With KX9_ALLOC_TRACE set in the environment, the failed allocation's stack
 // is printed to stderr.
 //
@@ -29,7 +29,7 @@ enum AllocKinds : unsigned {
 class AllocFailure {
  public:
   // Fails the nth counted allocation of this thread from now on (n >= 1).
-  explicit AllocFailure(long nth, unsigned kinds = kAllocAny, bool databaseToo = false);
+  explicit AllocFailure(long nth, unsigned kinds = kAllocAny);
   ~AllocFailure();
   AllocFailure(const AllocFailure&) = delete;
   AllocFailure& operator=(const AllocFailure&) = delete;
@@ -46,7 +46,3 @@ class AllocFailurePause {
   AllocFailurePause(const AllocFailurePause&) = delete;
   AllocFailurePause& operator=(const AllocFailurePause&) = delete;
 };
-
-// Nothrow operator new calls made by this thread since the count was reset.
-long NothrowNewCount();
-void ResetNothrowNewCount();

@@ -1,13 +1,16 @@
 // File: RefdbFixtures.cc
 #include "tests/support/RefdbFixtures.h"
 
-#include <initializer_list>
-#include <memory>
+#include <deque>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 
 namespace refdb_fixtures {
 namespace {
+
+using VarRow = stVNGlobalVariableAndSystemLabelElementDataX;
+using MemberRow = stVNStructElementDataX;
 
 // Raises when a database call failed (any non-zero status).
 void Check(HRESULT status, const char* op) {
@@ -15,34 +18,24 @@ void Check(HRESULT status, const char* op) {
 }
 
 // BSTRs made for one builder call, freed with it.
-class Strings {
- public:
-  Strings() = default;
-  Strings(const Strings&) = delete;
-  Strings& operator=(const Strings&) = delete;
-  ~Strings() {
-    for (BSTR b : m_all) SysFreeString(b);
-  }
+struct Strings {
+  std::deque<BstrHolder> all;
   BSTR operator()(const std::u16string& s) {
     BSTR b = SysAllocStringLen(s.data(), static_cast<UINT>(s.size()));
     if (b == nullptr) throw std::bad_alloc();
-    m_all.push_back(b);
-    return b;
+    return all.emplace_back(b).Get();
   }
   // Null for the empty text, as the component writes missing texts.
   BSTR OrNull(const std::u16string& s) { return s.empty() ? nullptr : (*this)(s); }
-
- private:
-  std::vector<BSTR> m_all;
 };
 
 template <class T>
-ComPtr<T> Interface(refdb::RefDatabase& db, const STOBJECTID& id, const char* what) {
+ComPtr<T> Interface(refdb::RefDatabase& db, const STOBJECTID& id) {
   IUnknown* object = nullptr;
   LONG detail = 0;
   Check(db.Workspace()->GetDataObject(id, &object, &detail), "Workspace.GetDataObject");
   ComPtr<T> p;
-  if (!QueryInterfaceTo(object, p)) throw std::runtime_error(std::string("refdb fixture: no ") + what);
+  if (!QueryInterfaceTo(object, p)) throw std::runtime_error("refdb fixture: an element lacks an interface");
   return p;
 }
 
@@ -56,124 +49,105 @@ STOBJECTID AddData(refdb::RefDatabase& db, const STOBJECTID& project, LONG colle
   return id;
 }
 
-// A new element of `data` named `name`, with the fields common to variables and members.
-STOBJECTID AddElement(refdb::RefDatabase& db, const STOBJECTID& data, const std::u16string& name,
-                      const std::u16string& typeName, const std::u16string& initData, const std::u16string& comment,
-                      ULONG lineNo, LONG typeCode) {
-  LONG d = 0;
-  STOBJECTID id{};
-  Strings s;
-  Check(db.Workspace()->CreateElementObject(data, &id, &d), "Workspace.CreateElementObject");
-  Check(db.Workspace()->SetObjectName(id, s(name), &d), "Workspace.SetObjectName");
-  auto var = Interface<IVNDataABS_Variable>(db, id, "IVNDataABS_Variable");
-  auto gv = Interface<IVNDataABS_GlobalVariable>(db, id, "IVNDataABS_GlobalVariable");
-  Check(var->SetLineNo(lineNo, &d), "Variable.SetLineNo");
-  Check(var->SetComment(s(comment), &d), "Variable.SetComment");
-  Check(gv->SetTypeString(s(typeName), &d), "GlobalVariable.SetTypeString");
-  Check(gv->SetInitData(s(initData), &d), "GlobalVariable.SetInitData");
-  if (typeCode != -1)
-    Check(Interface<IVNDataABS_VariableDataType>(db, id, "IVNDataABS_VariableDataType")->SetTypeCode(typeCode, &d),
-          "VariableDataType.SetTypeCode");
-  return id;
-}
+// The fields that a row and its description share: texts by name, and numbers.
+template <class Row, class Desc>
+using TextField = std::tuple<const char*, BSTR Row::*, std::u16string Desc::*>;
+template <class Row, class Desc>
+using NumberField = std::pair<LONG Row::*, LONG Desc::*>;
 
-void WriteComments(const std::vector<std::u16string>& comments, std::vector<stVNVariableCommentItem>& items, Strings& s,
-                   stVNVariableComment& out) {
-  for (std::size_t i = 0; i < comments.size(); ++i) items.push_back({i + 9, s(comments[i])});
-  out.count = static_cast<LONG>(items.size());
-  out.items = items.empty() ? nullptr : items.data();
-}
+using R = VarRow;
+using V = VariableRowSpec;
+using L = SystemLabelSpec;
+using M = MemberRowSpec;
+// clang-format off
+const TextField<R, V> kVarTexts[] = {
+    {"name", &R::name, &V::name}, {"dataTypeName", &R::dataTypeName, &V::dataTypeName},
+    {"initData", &R::initData, &V::initData}, {"device", &R::device, &V::device},
+    {"deviceExtra", &R::deviceExtra, &V::deviceExtra}, {"remark", &R::remark, &V::remark},
+    {"structTypeName", &R::structTypeName, &V::structTypeName}, {"dynamicAttr1", &R::dynamicAttr1, &V::dynamicAttr1},
+    {"dynamicAttr2", &R::dynamicAttr2, &V::dynamicAttr2}, {"dynamicAttr4", &R::dynamicAttr4, &V::dynamicAttr4},
+    {"dynamicAttr5", &R::dynamicAttr5, &V::dynamicAttr5}};
+const NumberField<R, V> kVarNumbers[] = {
+    {&R::lineNo, &V::lineNo}, {&R::classKeyword, &V::classKeyword}, {&R::structType, &V::structType},
+    {&R::dataTypeCode, &V::dataTypeCode}, {&R::dynamicAttr3, &V::dynamicAttr3}, {&R::exAccess, &V::exAccess}};
+const TextField<R, L> kSysTexts[] = {
+    {"sysName", &R::sysName, &L::name}, {"sysProgramName", &R::sysProgramName, &L::programName},
+    {"sysLocalName", &R::sysLocalName, &L::localName}};
+const NumberField<R, L> kSysNumbers[] = {{&R::sysStatus, &L::status}};
+const TextField<MemberRow, M> kMemberTexts[] = {
+    {"name", &MemberRow::name, &M::name}, {"dataTypeName", &MemberRow::dataTypeName, &M::dataTypeName},
+    {"initData", &MemberRow::initData, &M::initData}};
+const NumberField<MemberRow, M> kMemberNumbers[] = {
+    {&MemberRow::lineNo, &M::lineNo}, {&MemberRow::classKeyword, &M::classKeyword},
+    {&MemberRow::dataTypeCode, &M::dataTypeCode}};
+// clang-format on
+
+std::string U(const CString& s) { return ToUtf8(s.Str()); }
+std::string N(LONGLONG n) { return std::to_string(n); }  // by value: packed fields too
 
 std::u16string Text(BSTR b) { return b ? std::u16string(b) : std::u16string(); }
 
-std::vector<std::u16string> ReadComments(const stVNVariableComment& c) {
-  std::vector<std::u16string> comments;
-  for (LONG i = 0; i < c.count; ++i) {
-    const ULONGLONG key = c.items[i].key;
-    if (key < 9 || key > 24) continue;
-    if (comments.size() <= key - 9) comments.resize(key - 8);
-    comments[key - 9] = Text(c.items[i].text);
+void Note(std::string& names, const char* name, bool isNull) {
+  if (isNull) names += names.empty() ? name : std::string(" ") + name;
+}
+
+template <class Texts, class Numbers, class Row, class Desc>
+void Put(const Texts& texts, const Numbers& numbers, const Desc& desc, Row& row, Strings& s) {
+  for (const auto& [name, text, descText] : texts) row.*text = s.OrNull(desc.*descText);
+  for (const auto& [number, descNumber] : numbers) row.*number = desc.*descNumber;
+}
+
+// Also frees the texts it read.
+template <class Texts, class Numbers, class Row, class Desc>
+void Take(const Texts& texts, const Numbers& numbers, Row& row, Desc& desc, std::string& nullTexts) {
+  for (const auto& [name, text, descText] : texts) {
+    desc.*descText = Text(row.*text);
+    Note(nullTexts, name, row.*text == nullptr);
+    SysFreeString(row.*text);
   }
-  while (!comments.empty() && comments.back().empty()) comments.pop_back();
-  return comments;
+  for (const auto& [number, descNumber] : numbers) desc.*descNumber = row.*number;
 }
 
-// The names of the null texts among `fields`, space-separated. A comment or
-// member-device array counts as null when any of its texts is.
-std::string NullTexts(std::initializer_list<std::pair<const char*, bool>> fields) {
-  std::string names;
-  for (const auto& [name, isNull] : fields) {
-    if (!isNull) continue;
-    if (!names.empty()) names += ' ';
-    names += name;
+// One AddRows and one SetRows call for rows of `descs`: the row IDs written
+// here, the rest by `fill`.
+template <class Row, class Desc, class Itf, class Fill>
+std::vector<LONG> AddAll(Itf* rows, const std::vector<Desc>& descs, Fill fill) {
+  std::vector<LONG> ids(descs.size());
+  LONG d = 0;
+  if (descs.empty()) return ids;
+  Check(rows->AddRows(static_cast<LONG>(ids.size()), ids.data(), &d), "AddRows");
+  Strings s;
+  std::vector<Row> block(descs.size());
+  for (std::size_t i = 0; i < descs.size(); ++i) {
+    block[i].rowID = ids[i];
+    fill(descs[i], block[i], s);
   }
-  return names;
-}
-
-bool AnyNullText(const stVNVariableComment& c) {
-  for (LONG i = 0; i < c.count; ++i)
-    if (c.items[i].text == nullptr) return true;
-  return false;
-}
-
-bool AnyNullText(const BSTR* texts, LONG count) {
-  for (LONG i = 0; i < count; ++i)
-    if (texts[i] == nullptr) return true;
-  return false;
-}
-
-// Frees every text and array of a row the database filled.
-void FreeComment(stVNVariableComment& c) {
-  for (LONG i = 0; i < c.count; ++i) SysFreeString(c.items[i].text);
-  CoTaskMemFree(c.items);
-}
-
-void FreeRow(stVNGlobalVariableAndSystemLabelElementDataX& r) {
-  for (BSTR b :
-       {r.name, r.dataTypeName, r.initData, r.device, r.deviceExtra, r.remark, r.structTypeName, r.dynamicAttr1,
-        r.dynamicAttr2, r.dynamicAttr4, r.dynamicAttr5, r.sysName, r.sysProgramName, r.sysSpareText, r.sysLocalName})
-    SysFreeString(b);
-  FreeComment(r.comment);
-  for (LONG i = 0; i < r.memberDeviceCount; ++i) {
-    SysFreeString(r.memberDevices[i]);
-    SysFreeString(r.memberDeviceExtras[i]);
-  }
-  CoTaskMemFree(r.memberDevices);
-  CoTaskMemFree(r.memberDeviceExtras);
-  r = {};
-}
-
-void FreeRow(stVNStructElementDataX& r) {
-  for (BSTR b : {r.name, r.dataTypeName, r.initData, r.spareText1, r.spareText2, r.spareText3, r.spareText4})
-    SysFreeString(b);
-  FreeComment(r.comment);
-  r = {};
-}
-
-template <class Itf>
-std::vector<LONG> RowIds(Itf* rows) {
-  LONG d = 0, count = 0, returned = 0;
-  Check(rows->GetRowCount(&count, &d), "GetRowCount");
-  std::vector<LONG> ids(static_cast<std::size_t>(count));
-  if (count > 0) Check(rows->GetRowIDs(1, 2, 1, count, 0, ids.data(), &returned, &d), "GetRowIDs");
-  ids.resize(static_cast<std::size_t>(count > 0 ? returned : 0));
+  Check(rows->SetRows(static_cast<LONG>(block.size()), block.data(), &d), "SetRows");
   return ids;
 }
 
-// Reads every row in one GetRows call; `convert` turns each into a desc.
-template <class Itf, class Row, class Desc, class Convert>
-std::vector<Desc> ReadAll(Itf* rows, Convert convert) {
-  std::vector<LONG> ids = RowIds(rows);
-  std::vector<Row> block(ids.size());
-  LONG d = 0;
+// Frees the comment entries of a row read, noting a null text among them.
+void FreeComment(stVNVariableComment& c, std::string& nullTexts) {
+  bool anyNull = false;
+  for (LONG i = 0; i < c.count; ++i) anyNull |= c.items[i].text == nullptr, SysFreeString(c.items[i].text);
+  CoTaskMemFree(c.items);
+  Note(nullTexts, "comment", anyNull);
+}
+
+// Every row of a high-capacity table in one GetRows call, each described
+// by `take`, which frees what the database put in the row.
+template <class Row, class Desc, class Itf, class Take>
+std::vector<Desc> ReadAll(Itf* rows, Take take) {
+  LONG d = 0, count = 0, returned = 0;
+  Check(rows->GetRowCount(&count, &d), "GetRowCount");
   std::vector<Desc> descs;
-  if (ids.empty()) return descs;
-  Check(rows->GetRows(static_cast<LONG>(ids.size()), ids.data(), block.data(), &d), "GetRows");
-  descs.reserve(ids.size());
-  for (Row& r : block) {
-    descs.push_back(convert(r));
-    FreeRow(r);
-  }
+  if (count <= 0) return descs;
+  std::vector<LONG> ids(static_cast<std::size_t>(count));
+  Check(rows->GetRowIDs(1, 2, 1, count, 0, ids.data(), &returned, &d), "GetRowIDs");
+  ids.resize(static_cast<std::size_t>(returned));
+  std::vector<Row> block(ids.size());
+  if (!ids.empty()) Check(rows->GetRows(static_cast<LONG>(ids.size()), ids.data(), block.data(), &d), "GetRows");
+  for (Row& r : block) descs.push_back(take(r));
   return descs;
 }
 
@@ -195,229 +169,112 @@ STOBJECTID AddSDTX(refdb::RefDatabase& db, const STOBJECTID& project, const std:
   return AddData(db, project, VN_TYPE_SDT_COLLECTION_X, VN_TYPE_SDT, name);
 }
 
-STOBJECTID AddClassicVariable(refdb::RefDatabase& db, const STOBJECTID& gvl, const VariableSpec& v) {
-  STOBJECTID id = AddElement(db, gvl, v.name, v.typeName, v.initData, v.comment, v.lineNo, v.typeCode);
+STOBJECTID AddClassicMember(refdb::RefDatabase& db, const STOBJECTID& sdt, const MemberSpec& m) {
   LONG d = 0;
+  STOBJECTID id{};
   Strings s;
-  auto var = Interface<IVNDataABS_Variable>(db, id, "IVNDataABS_Variable");
-  auto gv = Interface<IVNDataABS_GlobalVariable>(db, id, "IVNDataABS_GlobalVariable");
-  auto sv = Interface<IVNDataABS_StructVariable>(db, id, "IVNDataABS_StructVariable");
-  Check(var->SetExAccess(v.exAccess, &d), "Variable.SetExAccess");
-  Check(gv->SetRemark(s(v.remark), &d), "GlobalVariable.SetRemark");
-  Check(gv->SetClassKeyWord(v.classKeyword, &d), "GlobalVariable.SetClassKeyWord");
-  Check(gv->SetAllocatedDevice(s(v.device), &d), "GlobalVariable.SetAllocatedDevice");
-  Check(gv->SetAllocatedDeviceExtra(s(v.deviceExtra), &d), "GlobalVariable.SetAllocatedDeviceExtra");
-  Check(sv->SetStructKind(v.structKind, &d), "StructVariable.SetStructKind");
-  if (!v.memberDevices.empty()) {
-    std::vector<BSTR> devices, extras;
-    for (const DevicePair& p : v.memberDevices) {
-      devices.push_back(s(p.first));
-      extras.push_back(s(p.second));
-    }
-    Check(sv->SetMemberDevices(devices.data(), extras.data(), static_cast<LONG>(devices.size()), &d),
-          "StructVariable.SetMemberDevices");
-  }
-  const SystemLabelSpec& sl = v.systemLabel;
-  if (sl.status != 0) {
-    auto l = Interface<IVNDataABS_SystemLabel>(db, id, "IVNDataABS_SystemLabel");
-    Check(l->SetName(s(sl.name), &d), "SystemLabel.SetName");
-    Check(l->SetProgramName(s(sl.programName), &d), "SystemLabel.SetProgramName");
-    Check(l->SetComment(s(sl.comment), &d), "SystemLabel.SetComment");
-    Check(l->SetRemark(s(sl.remark), &d), "SystemLabel.SetRemark");
-    Check(l->SetLocalName(s(sl.localName), &d), "SystemLabel.SetLocalName");
-    Check(l->SetID(sl.id, &d), "SystemLabel.SetID");
-    Check(l->SetCPUID(sl.cpuID, &d), "SystemLabel.SetCPUID");
-    Check(l->SetProjectID(sl.projectID, &d), "SystemLabel.SetProjectID");
-    Check(l->SetListID(sl.listID, &d), "SystemLabel.SetListID");
-    Check(l->SetValueType(sl.dataType, &d), "SystemLabel.SetValueType");
-    Check(l->SetAttribute(sl.attribute, &d), "SystemLabel.SetAttribute");
-    Check(l->SetValueSize(sl.dataSize, &d), "SystemLabel.SetValueSize");
-    Check(l->SetStatus(sl.status, &d), "SystemLabel.SetStatus");
-  }
+  Check(db.Workspace()->CreateElementObject(sdt, &id, &d), "Workspace.CreateElementObject");
+  Check(db.Workspace()->SetObjectName(id, s(m.name), &d), "Workspace.SetObjectName");
+  Check(Interface<IVNDataABS_GlobalVariable>(db, id)->SetTypeString(s(m.typeName), &d), "GlobalVariable.SetTypeString");
+  if (m.typeCode != -1)
+    Check(Interface<IVNDataABS_VariableDataType>(db, id)->SetTypeCode(m.typeCode, &d), "VariableDataType.SetTypeCode");
   return id;
 }
 
-STOBJECTID AddClassicMember(refdb::RefDatabase& db, const STOBJECTID& sdt, const MemberSpec& m) {
-  return AddElement(db, sdt, m.name, m.typeName, m.initData, m.comment, m.lineNo, m.typeCode);
+STOBJECTID AddClassicVariable(refdb::RefDatabase& db, const STOBJECTID& gvl, const VariableSpec& v) {
+  const STOBJECTID id = AddClassicMember(db, gvl, v);
+  LONG d = 0;
+  Strings s;
+  Check(Interface<IVNDataABS_Variable>(db, id)->SetExAccess(v.exAccess, &d), "Variable.SetExAccess");
+  if (!v.memberDevices.empty()) {
+    std::vector<BSTR> devices, extras;
+    for (const DevicePair& p : v.memberDevices) devices.push_back(s(p.first)), extras.push_back(s(p.second));
+    Check(Interface<IVNDataABS_StructVariable>(db, id)->SetMemberDevices(devices.data(), extras.data(),
+                                                                         static_cast<LONG>(devices.size()), &d),
+          "StructVariable.SetMemberDevices");
+  }
+  if (v.systemLabel.status != 0)
+    Check(Interface<IVNDataABS_SystemLabel>(db, id)->SetStatus(v.systemLabel.status, &d), "SystemLabel.SetStatus");
+  return id;
 }
 
 std::vector<LONG> AddRowsX(refdb::RefDatabase& db, const STOBJECTID& gvlX, const std::vector<VariableRowSpec>& descs) {
-  auto rows = Interface<IVNDataABS_HighCapacityGlobalVariable>(db, gvlX, "IVNDataABS_HighCapacityGlobalVariable");
-  std::vector<LONG> ids(descs.size());
-  LONG d = 0;
-  if (descs.empty()) return ids;
-  Check(rows->AddRows(static_cast<LONG>(ids.size()), ids.data(), &d), "HighCapacityGlobalVariable.AddRows");
-  Strings s;
-  std::vector<stVNGlobalVariableAndSystemLabelElementDataX> block(descs.size());
-  std::vector<std::vector<stVNVariableCommentItem>> items(descs.size());
-  std::vector<std::vector<BSTR>> devices(descs.size()), extras(descs.size());
-  for (std::size_t i = 0; i < descs.size(); ++i) {
-    const VariableRowSpec& v = descs[i];
-    auto& r = block[i];
-    r.rowID = ids[i];
-    r.lineNo = v.lineNo;
-    r.name = s.OrNull(v.name);
-    WriteComments(v.comments, items[i], s, r.comment);
-    r.classKeyword = v.classKeyword;
-    r.dataTypeName = s.OrNull(v.dataTypeName);
-    r.initData = s.OrNull(v.initData);
-    r.device = s.OrNull(v.device);
-    r.deviceExtra = s.OrNull(v.deviceExtra);
-    r.remark = s.OrNull(v.remark);
-    r.structType = v.structType;
-    r.dataTypeCode = v.dataTypeCode;
+  auto rows = Interface<IVNDataABS_HighCapacityGlobalVariable>(db, gvlX);
+  std::deque<std::vector<BSTR>> arrays;  // the member device arrays, kept until SetRows
+  return AddAll<VarRow>(rows.Get(), descs, [&](const VariableRowSpec& v, VarRow& r, Strings& s) {
+    Put(kVarTexts, kVarNumbers, v, r, s);
+    Put(kSysTexts, kSysNumbers, v.systemLabel, r, s);
+    std::vector<BSTR>&devices = arrays.emplace_back(), &extras = arrays.emplace_back();
+    for (const DevicePair& p : v.memberDevices) devices.push_back(s(p.first)), extras.push_back(s(p.second));
+    r.memberDeviceCount = static_cast<LONG>(devices.size());
+    r.memberDevices = devices.empty() ? nullptr : devices.data();
+    r.memberDeviceExtras = extras.empty() ? nullptr : extras.data();
     r.hasArraySizes = v.arraySizes.empty() ? 0 : 1;
-    r.structTypeName = s.OrNull(v.structTypeName);
-    for (const DevicePair& p : v.memberDevices) {
-      devices[i].push_back(s(p.first));
-      extras[i].push_back(s(p.second));
-    }
-    r.memberDeviceCount = static_cast<LONG>(devices[i].size());
-    r.memberDevices = devices[i].empty() ? nullptr : devices[i].data();
-    r.memberDeviceExtras = extras[i].empty() ? nullptr : extras[i].data();
-    r.dynamicAttr1 = s.OrNull(v.dynamicAttr1);
-    r.dynamicAttr2 = s.OrNull(v.dynamicAttr2);
-    r.dynamicAttr3 = v.dynamicAttr3;
-    r.dynamicAttr4 = s.OrNull(v.dynamicAttr4);
-    r.dynamicAttr5 = s.OrNull(v.dynamicAttr5);
-    r.exAccess = v.exAccess;
-    const SystemLabelSpec& sl = v.systemLabel;
-    r.sysName = s.OrNull(sl.name);
-    r.sysProgramName = s.OrNull(sl.programName);
-    r.sysLocalName = s.OrNull(sl.localName);
-    r.sysAttribute = sl.attribute;
-    r.sysDataSize = sl.dataSize;
-    r.sysDataType = sl.dataType;
-    r.sysListID = sl.listID;
-    r.sysID = sl.id;
-    r.sysCPUID = sl.cpuID;
-    r.sysProjectID = sl.projectID;
-    r.sysStatus = sl.status;
-    if (!v.arraySizes.empty()) {
-      std::vector<stVNArraySizeX> sizes;
-      for (const auto& a : v.arraySizes) sizes.push_back({a.first, a.second});
-      Check(rows->SetArraySizes(ids[i], static_cast<LONG>(sizes.size()), 1, sizes.data(), &d),
-            "HighCapacityGlobalVariable.SetArraySizes");
-    }
-  }
-  Check(rows->SetRows(static_cast<LONG>(block.size()), block.data(), &d), "HighCapacityGlobalVariable.SetRows");
-  return ids;
+    std::vector<stVNArraySizeX> sizes;
+    for (const auto& a : v.arraySizes) sizes.push_back({a.first, a.second});
+    LONG d = 0;
+    if (!sizes.empty())
+      Check(rows->SetArraySizes(r.rowID, static_cast<LONG>(sizes.size()), 1, sizes.data(), &d), "SetArraySizes");
+  });
 }
 
 std::vector<LONG> AddRowsX(refdb::RefDatabase& db, const STOBJECTID& sdtX, const std::vector<MemberRowSpec>& descs) {
-  auto rows = Interface<IVNDataABS_HighCapacityStructure>(db, sdtX, "IVNDataABS_HighCapacityStructure");
-  std::vector<LONG> ids(descs.size());
-  LONG d = 0;
-  if (descs.empty()) return ids;
-  Check(rows->AddRows(static_cast<LONG>(ids.size()), ids.data(), &d), "HighCapacityStructure.AddRows");
-  Strings s;
-  std::vector<stVNStructElementDataX> block(descs.size());
-  std::vector<std::vector<stVNVariableCommentItem>> items(descs.size());
-  for (std::size_t i = 0; i < descs.size(); ++i) {
-    const MemberRowSpec& m = descs[i];
-    auto& r = block[i];
-    r.rowID = ids[i];
-    r.lineNo = m.lineNo;
-    r.name = s.OrNull(m.name);
-    WriteComments(m.comments, items[i], s, r.comment);
-    r.classKeyword = m.classKeyword;
-    r.dataTypeName = s.OrNull(m.dataTypeName);
-    r.initData = s.OrNull(m.initData);
-    r.dataTypeCode = m.dataTypeCode;
-  }
-  Check(rows->SetRows(static_cast<LONG>(block.size()), block.data(), &d), "HighCapacityStructure.SetRows");
-  return ids;
+  auto rows = Interface<IVNDataABS_HighCapacityStructure>(db, sdtX);
+  return AddAll<MemberRow>(rows.Get(), descs, [](const MemberRowSpec& m, MemberRow& r, Strings& s) {
+    Put(kMemberTexts, kMemberNumbers, m, r, s);
+  });
 }
 
 std::vector<VariableRowSpec> ReadRowsX(refdb::RefDatabase& db, const STOBJECTID& gvlX) {
-  auto rows = Interface<IVNDataABS_HighCapacityGlobalVariable>(db, gvlX, "IVNDataABS_HighCapacityGlobalVariable");
-  auto* itf = rows.Get();
-  return ReadAll<IVNDataABS_HighCapacityGlobalVariable, stVNGlobalVariableAndSystemLabelElementDataX, VariableRowSpec>(
-      itf, [itf](const stVNGlobalVariableAndSystemLabelElementDataX& r) {
-        VariableRowSpec v;
-        v.rowID = r.rowID;
-        v.lineNo = r.lineNo;
-        v.name = Text(r.name);
-        v.comments = ReadComments(r.comment);
-        v.classKeyword = r.classKeyword;
-        v.dataTypeName = Text(r.dataTypeName);
-        v.initData = Text(r.initData);
-        v.device = Text(r.device);
-        v.deviceExtra = Text(r.deviceExtra);
-        v.remark = Text(r.remark);
-        v.structType = r.structType;
-        v.dataTypeCode = r.dataTypeCode;
-        v.structTypeName = Text(r.structTypeName);
-        for (LONG i = 0; i < r.memberDeviceCount; ++i)
-          v.memberDevices.emplace_back(Text(r.memberDevices[i]), Text(r.memberDeviceExtras[i]));
-        v.dynamicAttr1 = Text(r.dynamicAttr1);
-        v.dynamicAttr2 = Text(r.dynamicAttr2);
-        v.dynamicAttr3 = r.dynamicAttr3;
-        v.dynamicAttr4 = Text(r.dynamicAttr4);
-        v.dynamicAttr5 = Text(r.dynamicAttr5);
-        v.exAccess = r.exAccess;
-        SystemLabelSpec& sl = v.systemLabel;
-        sl.name = Text(r.sysName);
-        sl.programName = Text(r.sysProgramName);
-        sl.localName = Text(r.sysLocalName);
-        sl.attribute = static_cast<WORD>(r.sysAttribute);
-        sl.dataSize = static_cast<WORD>(r.sysDataSize);
-        sl.dataType = r.sysDataType;
-        sl.listID = r.sysListID;
-        sl.id = r.sysID;
-        sl.cpuID = r.sysCPUID;
-        sl.projectID = r.sysProjectID;
-        sl.status = r.sysStatus;
-        v.nullTexts = NullTexts({{"name", r.name == nullptr},
-                                 {"comment", AnyNullText(r.comment)},
-                                 {"dataTypeName", r.dataTypeName == nullptr},
-                                 {"initData", r.initData == nullptr},
-                                 {"device", r.device == nullptr},
-                                 {"deviceExtra", r.deviceExtra == nullptr},
-                                 {"remark", r.remark == nullptr},
-                                 {"structTypeName", r.structTypeName == nullptr},
-                                 {"memberDevices", AnyNullText(r.memberDevices, r.memberDeviceCount)},
-                                 {"memberDeviceExtras", AnyNullText(r.memberDeviceExtras, r.memberDeviceCount)},
-                                 {"dynamicAttr1", r.dynamicAttr1 == nullptr},
-                                 {"dynamicAttr2", r.dynamicAttr2 == nullptr},
-                                 {"dynamicAttr4", r.dynamicAttr4 == nullptr},
-                                 {"dynamicAttr5", r.dynamicAttr5 == nullptr},
-                                 {"sysName", r.sysName == nullptr},
-                                 {"sysProgramName", r.sysProgramName == nullptr},
-                                 {"sysLocalName", r.sysLocalName == nullptr}});
-        LONG d = 0, count = 0, returned = 0;
-        Check(itf->GetArraySizeCount(r.rowID, &count, &d), "HighCapacityGlobalVariable.GetArraySizeCount");
-        if (count > 0) {
-          std::vector<stVNArraySizeX> sizes(static_cast<std::size_t>(count));
-          Check(itf->GetArraySizes(r.rowID, count, 1, sizes.data(), &returned, &d),
-                "HighCapacityGlobalVariable.GetArraySizes");
-          for (LONG i = 0; i < returned; ++i)
-            v.arraySizes.emplace_back(static_cast<LONG>(sizes[static_cast<std::size_t>(i)].value1),
-                                      sizes[static_cast<std::size_t>(i)].value2);
-        }
-        return v;
-      });
+  auto rows = Interface<IVNDataABS_HighCapacityGlobalVariable>(db, gvlX);
+  return ReadAll<VarRow, VariableRowSpec>(rows.Get(), [&rows](VarRow& r) {
+    VariableRowSpec v;
+    v.rowID = r.rowID;
+    Take(kVarTexts, kVarNumbers, r, v, v.nullTexts);
+    Take(kSysTexts, kSysNumbers, r, v.systemLabel, v.nullTexts);
+    FreeComment(r.comment, v.nullTexts);
+    for (LONG i = 0; i < r.memberDeviceCount; ++i)
+      SysFreeString(r.memberDevices[i]), SysFreeString(r.memberDeviceExtras[i]);
+    CoTaskMemFree(r.memberDevices), CoTaskMemFree(r.memberDeviceExtras);
+    SysFreeString(r.sysSpareText);
+    LONG d = 0, count = 0, returned = 0;
+    Check(rows->GetArraySizeCount(r.rowID, &count, &d), "HighCapacityGlobalVariable.GetArraySizeCount");
+    std::vector<stVNArraySizeX> sizes(static_cast<std::size_t>(count > 0 ? count : 0));
+    if (count > 0)
+      Check(rows->GetArraySizes(r.rowID, count, 1, sizes.data(), &returned, &d),
+            "HighCapacityGlobalVariable.GetArraySizes");
+    for (LONG i = 0; i < returned; ++i) v.arraySizes.emplace_back(static_cast<LONG>(sizes[i].value1), sizes[i].value2);
+    return v;
+  });
 }
 
 std::vector<MemberRowSpec> ReadMemberRowsX(refdb::RefDatabase& db, const STOBJECTID& sdtX) {
-  auto rows = Interface<IVNDataABS_HighCapacityStructure>(db, sdtX, "IVNDataABS_HighCapacityStructure");
-  return ReadAll<IVNDataABS_HighCapacityStructure, stVNStructElementDataX, MemberRowSpec>(
-      rows.Get(), [](const stVNStructElementDataX& r) {
-        MemberRowSpec m;
-        m.rowID = r.rowID;
-        m.lineNo = r.lineNo;
-        m.name = Text(r.name);
-        m.comments = ReadComments(r.comment);
-        m.dataTypeName = Text(r.dataTypeName);
-        m.initData = Text(r.initData);
-        m.classKeyword = r.classKeyword;
-        m.dataTypeCode = r.dataTypeCode;
-        m.nullTexts = NullTexts({{"name", r.name == nullptr},
-                                 {"comment", AnyNullText(r.comment)},
-                                 {"dataTypeName", r.dataTypeName == nullptr},
-                                 {"initData", r.initData == nullptr}});
-        return m;
-      });
+  auto rows = Interface<IVNDataABS_HighCapacityStructure>(db, sdtX);
+  return ReadAll<MemberRow, MemberRowSpec>(rows.Get(), [](MemberRow& r) {
+    MemberRowSpec m;
+    m.rowID = r.rowID;
+    Take(kMemberTexts, kMemberNumbers, r, m, m.nullTexts);
+    FreeComment(r.comment, m.nullTexts);
+    for (BSTR b : {r.spareText1, r.spareText2, r.spareText3, r.spareText4}) SysFreeString(b);
+    return m;
+  });
+}
+
+std::string Describe(const _STKX9LABELSTRUCTUREGVLDATA& r) {
+  std::string s = N(r.lineNo) + " " + U(r.name) + " " + N(r.classKeyword) + " " + U(r.dataTypeName) + " " +
+                  U(r.initData) + " " + N(r.structType) + " " + U(r.remark) + " ex" + U(r.exAccess) + " c:";
+  for (int i = 0; i < KX9_COMMENT_COUNT; ++i)
+    if (!r.comments[i].IsEmpty()) s += N(i) + "=" + U(r.comments[i]) + ",";
+  s += " d:";
+  for (int i = 0; i < r.devices.GetSize(); ++i) s += U(r.devices[i].device) + "/" + U(r.devices[i].deviceExtra) + ",";
+  for (int i = 0; i < r.arraySizes.GetSize(); ++i)
+    s += "(" + N(r.arraySizes[i].value1) + "," + N(r.arraySizes[i].value2) + ")";
+  s += " dyn:" + U(r.dynamicAttr1) + "," + U(r.dynamicAttr2) + "," + N(r.dynamicAttr3) + "," + U(r.dynamicAttr4) + "," +
+       U(r.dynamicAttr5);
+  const _STKX9SYSTEMLABELDATA& y = r.systemLabel;
+  return s + " sys:" + N(y.ID) + "," + U(y.name) + "," + U(y.programName) + "," + N(y.CPUID) + "," + N(y.attribute) +
+         "," + N(y.status) + "," + N(y.projectID) + "," + N(y.listID) + "," + U(y.comment) + "," + U(y.remark) + "," +
+         N(y.dataType) + "," + N(y.dataSize) + "," + U(y.localName);
 }
 
 }  // namespace refdb_fixtures

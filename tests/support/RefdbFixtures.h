@@ -22,17 +22,18 @@
 #include <utility>
 #include <vector>
 
+#include "model/KX9LabelRecords.h"
 #include "refdb/RefDatabase.h"
 
 namespace refdb_fixtures {
 
 using DevicePair = std::pair<std::u16string, std::u16string>;  // device, device extra
 
-// The system-label part of a variable; written only when status is non-zero.
+// The system-label part of a variable: its status (0: none) and, on the
+// high-capacity path only, its names.
 struct SystemLabelSpec {
-  std::u16string name, programName, localName, comment, remark;
-  LONG id = 0, cpuID = 0, projectID = 0, listID = 0, dataType = 0, status = 0;
-  WORD attribute = 0, dataSize = 0;
+  std::u16string name, programName, localName;
+  LONG status = 0;
 };
 
 // --- classic path ------------------------------------------------------------
@@ -41,31 +42,20 @@ struct SystemLabelSpec {
 STOBJECTID AddClassicGVL(refdb::RefDatabase& db, const STOBJECTID& project, const std::u16string& name);
 STOBJECTID AddClassicSDT(refdb::RefDatabase& db, const STOBJECTID& project, const std::u16string& name);
 
-struct VariableSpec {
-  std::u16string name;
-  std::u16string typeName = u"INT";  // the type string
-  std::u16string initData, comment, remark, device, deviceExtra;
-  ULONG lineNo = 0;
-  LONG classKeyword = 0;
-  LONG exAccess = 0;
-  LONG structKind = 0;
+struct MemberSpec {
+  std::u16string name, typeName = u"INT";
   LONG typeCode = -1;  // written through IVNDataABS_VariableDataType unless -1
+};
+
+struct VariableSpec : MemberSpec {
+  LONG exAccess = 0;
   std::vector<DevicePair> memberDevices;
   SystemLabelSpec systemLabel;
 };
 
-// A new global variable in `gvl` with every field of `desc`; its ID.
+// A new global variable in `gvl` (a new member of `sdt`) with every field of
+// the description; its ID.
 STOBJECTID AddClassicVariable(refdb::RefDatabase& db, const STOBJECTID& gvl, const VariableSpec& desc);
-
-struct MemberSpec {
-  std::u16string name;
-  std::u16string typeName = u"INT";
-  std::u16string initData, comment;
-  ULONG lineNo = 0;
-  LONG typeCode = -1;  // written unless -1
-};
-
-// A new member of `sdt` with every field of `desc`; its ID.
 STOBJECTID AddClassicMember(refdb::RefDatabase& db, const STOBJECTID& sdt, const MemberSpec& desc);
 
 // --- high-capacity path -------------------------------------------------------
@@ -74,46 +64,49 @@ STOBJECTID AddClassicMember(refdb::RefDatabase& db, const STOBJECTID& sdt, const
 STOBJECTID AddGVLX(refdb::RefDatabase& db, const STOBJECTID& project, const std::u16string& name);
 STOBJECTID AddSDTX(refdb::RefDatabase& db, const STOBJECTID& project, const std::u16string& name);
 
+// The texts read back as null BSTRs name themselves in nullTexts,
+// space-separated: the plain texts in row order, then "comment" when any
+// comment entry is. Rows are written without comments; member devices are
+// written but not read back.
 struct VariableRowSpec {
   LONG rowID = 0;  // filled by ReadRowsX; ignored by AddRowsX
   LONG lineNo = 0;
   std::u16string name;
-  std::vector<std::u16string> comments;  // entry i under key i + 9; written only when non-empty
   LONG classKeyword = 0;
-  std::u16string dataTypeName = u"INT";
-  std::u16string initData, device, deviceExtra, remark;
-  LONG structType = 0;
-  LONG dataTypeCode = 0;
+  std::u16string dataTypeName = u"INT", initData, device, deviceExtra, remark;
+  LONG structType = 0, dataTypeCode = 0;
   std::u16string structTypeName;
   std::vector<DevicePair> memberDevices;
   std::u16string dynamicAttr1, dynamicAttr2, dynamicAttr4, dynamicAttr5;
-  LONG dynamicAttr3 = 0;
-  LONG exAccess = 0;
+  LONG dynamicAttr3 = 0, exAccess = 0;
   std::vector<std::pair<LONG, LONGLONG>> arraySizes;  // value1, value2; hasArraySizes follows
-  SystemLabelSpec systemLabel;                        // comment and remark are not row fields
-  std::string nullTexts;  // ReadRowsX: the text fields read as null BSTRs, in row order, space-separated
+  SystemLabelSpec systemLabel;
+  std::string nullTexts;  // read back only
 };
 
 struct MemberRowSpec {
-  LONG rowID = 0;
-  LONG lineNo = 0;
-  std::u16string name;
-  std::vector<std::u16string> comments;
-  std::u16string dataTypeName = u"INT";
-  std::u16string initData;
-  LONG classKeyword = 8;
-  LONG dataTypeCode = 0;
-  std::string nullTexts;  // as for VariableRowSpec
+  LONG rowID = 0, lineNo = 0;
+  std::u16string name, dataTypeName = u"INT", initData;
+  LONG classKeyword = 8, dataTypeCode = 0;
+  std::string nullTexts;
 };
 
-// Appends one row per desc to the high-capacity GVL (or SDT); their row IDs.
+// Appends one row per desc to the high-capacity GVL (or SDT), empty texts
+// as null BSTRs; their row IDs.
 std::vector<LONG> AddRowsX(refdb::RefDatabase& db, const STOBJECTID& gvlX, const std::vector<VariableRowSpec>& rows);
 std::vector<LONG> AddRowsX(refdb::RefDatabase& db, const STOBJECTID& sdtX, const std::vector<MemberRowSpec>& rows);
 
 // Every row of the high-capacity GVL (or SDT), in row order. Null and empty
-// texts both read as empty, and nullTexts names the null ones; comments come
-// back by key (9..24), trailing empty ones dropped.
+// texts both read as empty.
 std::vector<VariableRowSpec> ReadRowsX(refdb::RefDatabase& db, const STOBJECTID& gvlX);
 std::vector<MemberRowSpec> ReadMemberRowsX(refdb::RefDatabase& db, const STOBJECTID& sdtX);
+
+// --- records read back through the component ----------------------------------
+
+// Every field of a variable record on one line, to compare whole records:
+// "<line> <name> <class> <type> <init> <structType> <remark> ex<flag>
+// c:<index>=<comment>,... d:<device>/<extra>,...(<size1>,<size2>)...
+// dyn:<attr1>,...,<attr5> sys:<the system label's fields in order>".
+std::string Describe(const _STKX9LABELSTRUCTUREGVLDATA& r);
 
 }  // namespace refdb_fixtures

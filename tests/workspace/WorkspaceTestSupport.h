@@ -1,8 +1,8 @@
 // File: WorkspaceTestSupport.h
 //
-// Shared by the workspace tests: access to the members they call, one
-// project to call them on, and the failure row with the loop that runs a
-// table of them.
+// Shared by the workspace tests: one project to call the members on, access
+// to those members with the project's outputs, and the failure row with the
+// loop that runs a table of them.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -17,77 +17,15 @@
 #include "tests/support/RefdbFixtures.h"
 
 namespace workspace_test {
-struct Tag;
-}
 
-// The protected and private members the workspace tests call.
-template <>
-struct KX9TestAccess<workspace_test::Tag> {
-  using C = CKX9ComFuncLabelStructure;
-  using E = IUnknown*;
-  using R = _STKX9LABELSTRUCTUREBASEDATA;
-  using Dev = _STKX9LABELSTRUCTUREGVLDEVICE;
-  // object IDs
-  static ULONG List(C& o, STOBJECTID id, LONG& n, STOBJECTID** p) { return o.GetCollectionList(id, n, p); }
-  static ULONG Type(C& o, STOBJECTID id, LONG& t) { return o.GetDataType(id, t); }
-  static ULONG ParentID(C& o, STOBJECTID id, STOBJECTID& p) { return o.GetParentDataID(id, p); }
-  static ULONG Stamp(C& o, STOBJECTID id) { return o.SetUpdateTime(id); }
-  static ULONG GetName(C& o, STOBJECTID id, CString& s) { return o.GetVariableName(id, s); }
-  static ULONG SetName(C& o, STOBJECTID id, CString s) { return o.SetVariableName(id, s); }
-  // element operations
-  static ULONG Get(C& o, STOBJECTID id, C::CElementArray& a) { return o.GetDataElement(id, a); }
-  static ULONG Delete(C& o, STOBJECTID id) { return o.DeleteDataElement(id); }
-  static ULONG Create(C& o, STOBJECTID id, LONG t, R* r) { return o.CreateDataElement(id, t, r); }
-  static ULONG GetGVL(C& o, STOBJECTID id, R** r) { return o.GetDataElementGVL(id, r); }
-  static ULONG SetGVL(C& o, STOBJECTID id, R* r) { return o.SetDataElementGVL(id, r); }
-  static ULONG GetSDT(C& o, STOBJECTID id, R** r) { return o.GetDataElementSDT(id, r); }
-  static ULONG SetSDT(C& o, STOBJECTID id, R* r) { return o.SetDataElementSDT(id, r); }
-  static C::CGVLDataArray& Collected(C& o) { return o.m_arrDeleteSystemLabel; }
-  // field accessors
-  static ULONG GetLine(C& o, E e, ULONG& v) { return o.GetVariableLineNo(e, v); }
-  static ULONG GetComment(C& o, E e, UINT i, CString& s) { return o.GetVariableComment(e, i, s); }
-  static ULONG SetComment(C& o, E e, UINT i, CString s) { return o.SetVariableComment(e, i, s); }
-  static ULONG SetType(C& o, E e, CString s) { return o.SetDataTypeString(e, s); }
-  static ULONG GetInit(C& o, E e, CString& s) { return o.GetVariableInitData(e, s); }
-  static ULONG SetInit(C& o, E e, CString s) { return o.SetVariableInitData(e, s); }
-  static ULONG GetKind(C& o, E e, LONG& v) { return o.GetStructType(e, v); }
-  static ULONG GetDevice(C& o, E e, Dev& d) { return o.GetVariableAllocatedDevice(e, d); }
-  static ULONG SetDevice(C& o, E e, Dev& d) { return o.SetVariableAllocatedDevice(e, d); }
-  static ULONG GetMembers(C& o, E e, C::CDeviceArray& a) { return o.GetStructData(e, a); }
-  static ULONG SetMembers(C& o, E e, C::CDeviceArray& a) { return o.SetStructData(e, a); }
-  static ULONG Define(C& o, E e, CString s) { return o.SetStructDefine(e, s); }
-  static ULONG GetEx(C& o, E e, CString& s) { return o.GetVariableExAccess(e, s); }
-  static ULONG SetEx(C& o, E e, CString s) { return o.SetVariableExAccess(e, s); }
-  static ULONG GetSys(C& o, E e, _STKX9LABELSTRUCTUREGVLDATA* r) { return o.GetSystemLabelInf(e, r); }
-  static ULONG SetSys(C& o, E e, _STKX9LABELSTRUCTUREGVLDATA* r) { return o.SetSystemLabelInf(e, r); }
-};
-
-namespace workspace_test {
-
-using A = KX9TestAccess<Tag>;
 using C = CKX9ComFuncLabelStructure;
 using GVL = _STKX9LABELSTRUCTUREGVLDATA;
 using SDT = _STKX9LABELSTRUCTURESDTDATA;
 using Dev = _STKX9LABELSTRUCTUREGVLDEVICE;
 namespace fx = refdb_fixtures;
+struct Tag;
 
 constexpr ULONG kThrew = static_cast<ULONG>(-1000);  // std::bad_alloc passed out to the host
-
-inline STOBJECTID Key(DWORD low, DWORD high) {
-  STOBJECTID id = STOBJECTID::Null();
-  id.dwWord[0] = low, id.dwWord[1] = high;
-  return id;
-}
-
-// Owns the records of an element array as the kind of its datum.
-struct Elements {
-  LONG kind = KX9_DATATYPE_GVL;
-  C::CElementArray arr;
-  ~Elements() {
-    for (int i = 0; i < arr.GetSize(); ++i) KX9DeleteElement(kind, arr[i]);
-  }
-  GVL& Var(int i) { return *static_cast<GVL*>(arr[i]); }
-};
 
 // A component over project "P": GVL "G" holding v0 (a system label of
 // status 3) and v1 (none), both of external access 2 with one member device;
@@ -107,10 +45,10 @@ struct World {
   GVL rec;
   SDT memberRec;
   _STKX9LABELSTRUCTUREBASEDATA* const unset = reinterpret_cast<_STKX9LABELSTRUCTUREBASEDATA*>(this);
-  _STKX9LABELSTRUCTUREBASEDATA* p = unset;  // a record read, handed over
-  LONG kind = KX9_DATATYPE_GVL;             // of the record in p
-  Elements got;
-  STOBJECTID sentinel = Key(1, 1), *ids = nullptr, parent = Key(9, 9);
+  _STKX9LABELSTRUCTUREBASEDATA* p = unset;                        // a record read, handed over
+  LONG kind = KX9_DATATYPE_GVL;                                   // of the record in p
+  _STKX9LABELSTRUCTURE got;                                       // the records of a walk
+  STOBJECTID sentinel{{1, 1}}, *ids = &sentinel, parent{{9, 9}};  // ids: a list read, handed over
   LONG count = -7, type = -1;
 
   World() {
@@ -118,13 +56,10 @@ struct World {
     LONG d = 0;
     EXPECT_EQ(db.Workspace()->GetDataObject(v0, &el, &d), S_OK);
     devices.Add(Dev{u"front", u""});
-    rec.systemLabel.status = 3;
+    rec.systemLabel.status = 3, got.dataType = KX9_DATATYPE_GVL;
     db.Faults().ResetCounts();
   }
-  ~World() {
-    if (p != unset) KX9DeleteElement(kind, p);
-    for (int i = 0; i < A::Collected(labels).GetSize(); ++i) delete A::Collected(labels)[i];
-  }
+  ~World();
   STOBJECTID Variable(const char16_t* name, LONG status) {
     fx::VariableSpec desc;
     // Texts are constructed, not assigned from literals: GCC 12 at -O3 sees a
@@ -138,15 +73,66 @@ struct World {
     return db.TypeCode(v0, &code) ? code : -1;
   }
   long Calls(const char* op) { return db.Faults().Calls(op); }
-  ULONG List(STOBJECTID collection) {
-    ids = &sentinel;
-    return A::List(labels, collection, count, &ids);
-  }
   bool Stamped(STOBJECTID id, SYSTEMTIME* t = nullptr) {
     SYSTEMTIME local{};
     return db.LastUpdateTime(id, t ? t : &local);
   }
 };
+
+}  // namespace workspace_test
+
+// The protected and private members the workspace tests call, on a World:
+// reads go to its outputs, element accessors work on v0's element.
+template <>
+struct KX9TestAccess<workspace_test::Tag> {
+  using C = CKX9ComFuncLabelStructure;
+  using W = workspace_test::World;
+  using R = _STKX9LABELSTRUCTUREBASEDATA;
+  // object IDs
+  static ULONG List(W& w, STOBJECTID id) { return w.labels.GetCollectionList(id, w.count, &w.ids); }
+  static ULONG Type(W& w, STOBJECTID id) { return w.labels.GetDataType(id, w.type); }
+  static ULONG Parent(W& w) { return w.labels.GetParentDataID(w.gvl, w.parent); }
+  static ULONG Stamp(W& w, STOBJECTID id) { return w.labels.SetUpdateTime(id); }
+  static ULONG GetName(W& w) { return w.labels.GetVariableName(w.gvl, w.text); }
+  static ULONG SetName(W& w) { return w.labels.SetVariableName(w.gvl, u"Other"); }
+  // element operations; the single-element ones on v0 (v1 for a member)
+  static ULONG Get(W& w, STOBJECTID id, C::CElementArray& a) { return w.labels.GetDataElement(id, a); }
+  static ULONG Walk(W& w) { return w.labels.GetDataElement(w.gvl, w.got.elements); }
+  static ULONG Delete(W& w, STOBJECTID id) { return w.labels.DeleteDataElement(id); }
+  static ULONG Create(W& w, STOBJECTID id, LONG t, R* r) { return w.labels.CreateDataElement(id, t, r); }
+  static ULONG GetGVL(W& w) { return w.labels.GetDataElementGVL(w.v0, &w.p); }
+  static ULONG GetSDT(W& w) { return w.labels.GetDataElementSDT(w.v0, (w.kind = KX9_DATATYPE_SDT, &w.p)); }
+  static ULONG SetGVL(W& w) { return w.labels.SetDataElementGVL(w.v0, &w.rec); }
+  static ULONG SetSDT(W& w) { return w.labels.SetDataElementSDT(w.v1, &w.memberRec); }
+  static C::CGVLDataArray& Collected(W& w) { return w.labels.m_arrDeleteSystemLabel; }
+  // field accessors
+  static ULONG GetLine(W& w) { return w.labels.GetVariableLineNo(w.el, w.rec.lineNo); }
+  static ULONG GetComment(W& w, UINT i) { return w.labels.GetVariableComment(w.el, i, w.text); }
+  static ULONG SetComment(W& w, UINT i) { return w.labels.SetVariableComment(w.el, i, u"c"); }
+  static ULONG SetType(W& w, CString s) { return w.labels.SetDataTypeString(w.el, s); }
+  static ULONG GetInit(W& w) { return w.labels.GetVariableInitData(w.el, w.text); }
+  static ULONG SetInit(W& w) { return w.labels.SetVariableInitData(w.el, u"x"); }
+  static ULONG GetKind(W& w) { return w.labels.GetStructType(w.el, w.rec.structType); }
+  static ULONG GetDevice(W& w) { return w.labels.GetVariableAllocatedDevice(w.el, w.dev); }
+  static ULONG SetDevice(W& w) { return w.labels.SetVariableAllocatedDevice(w.el, w.dev); }
+  static ULONG GetMembers(W& w) { return w.labels.GetStructData(w.el, w.devices); }
+  static ULONG SetMembers(W& w, C::CDeviceArray& a) { return w.labels.SetStructData(w.el, a); }
+  static ULONG Define(W& w, CString s) { return w.labels.SetStructDefine(w.el, s); }
+  static ULONG GetEx(W& w) { return w.labels.GetVariableExAccess(w.el, w.text); }
+  static ULONG SetEx(W& w, CString s) { return w.labels.SetVariableExAccess(w.el, s); }
+  static ULONG GetSys(W& w) { return w.labels.GetSystemLabelInf(w.el, &w.rec); }
+  static ULONG SetSys(W& w) { return w.labels.SetSystemLabelInf(w.el, &w.rec); }
+};
+
+namespace workspace_test {
+
+using A = KX9TestAccess<Tag>;
+
+inline World::~World() {
+  if (p != unset) KX9DeleteElement(kind, p);
+  if (ids != &sentinel) delete[] ids;
+  for (int i = 0; i < A::Collected(*this).GetSize(); ++i) delete A::Collected(*this)[i];
+}
 
 // Which database call fails (with detail 0x4D2, which no result code
 // equals) or which allocation; the result; what is left afterwards.
