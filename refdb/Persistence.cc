@@ -115,12 +115,12 @@ bool RefDatabase::LoadFromFile(const std::string& path) {
   // Drop the current content (objects still referenced live on as zombies)
   // and take over the loaded one.
   while (!m_impl->m_projects.empty()) m_impl->Delete(m_impl->m_projects.back());
-  for (auto& entry : fresh.m_objects) entry.second->m_pDb = m_impl.get();
+  fresh.m_objects.ForEach([this](Object* o) { o->m_pDb = m_impl.get(); });
   m_impl->m_objects = std::move(fresh.m_objects);
   m_impl->m_projects = std::move(fresh.m_projects);
   m_impl->m_ullNextSerial = fresh.m_ullNextSerial;
   m_impl->m_dwNextProjectNo = fresh.m_dwNextProjectNo;
-  fresh.m_objects.clear();
+  fresh.m_objects = ObjectTable();
   fresh.m_projects.clear();
   return true;
 }

@@ -409,7 +409,7 @@ void RefDatabase::WithholdServiceInterface(const IID& iid) { m_impl->m_withheldS
 
 bool RefDatabase::Exists(const STOBJECTID& id) const { return m_impl->Find(id) != nullptr; }
 
-long RefDatabase::ObjectCount() const { return static_cast<long>(m_impl->m_objects.size()); }
+long RefDatabase::ObjectCount() const { return m_impl->m_objects.Count(); }
 
 bool RefDatabase::LastUpdateTime(const STOBJECTID& id, SYSTEMTIME* time) const {
   Object* o = m_impl->Find(id);

@@ -596,49 +596,58 @@ struct ObjectIdHash {
 // key alone never matches.
 constexpr DWORD kIdTag = 0x52454644u;
 
-// Every object by ID; the map owns them. Most IDs carry the object's
-// creation serial, and those objects are also found by index in a vector in
-// creation order: a walk over siblings then touches neighbouring slots
-// instead of probing a hash table scattered over the heap.
+// Every object by ID, owning them. Most IDs carry the object's creation
+// serial: those objects sit in a vector by serial, so that making one costs
+// no hashing and a walk over siblings touches neighbouring slots. The others
+// (high-capacity lists and structures, and IDs a file brought whose serials
+// lie far beyond the objects there are) are kept in a map.
 class ObjectTable {
  public:
-  using Map = std::unordered_map<STOBJECTID, std::unique_ptr<Object>, ObjectIdHash>;
-
   Object* Find(const STOBJECTID& id) const {
     const std::size_t slot = Slot(id);
     if (slot < m_bySerial.size()) {
-      Object* o = m_bySerial[slot];
+      Object* o = m_bySerial[slot].get();
       if (o != nullptr && o->m_id == id) return o;
     }
-    auto it = m_map.find(id);
-    return it == m_map.end() ? nullptr : it->second.get();
+    if (m_others.empty()) return nullptr;
+    auto it = m_others.find(id);
+    return it == m_others.end() ? nullptr : it->second.get();
   }
+  // Takes `owned` in; its ID must be new to the table.
   void Insert(std::unique_ptr<Object> owned) {
-    Object* o = owned.get();
-    const std::size_t slot = Slot(o->m_id);
-    // Serials far beyond the objects there are (a loaded file's) stay in the map only.
-    if (slot != kNoSlot && slot <= 2 * m_map.size() + 1024) {
-      if (slot >= m_bySerial.size()) m_bySerial.resize(slot + 1 + slot / 2, nullptr);
-      m_bySerial[slot] = o;
+    const std::size_t slot = Slot(owned->m_id);
+    ++m_lCount;
+    if (slot != kNoSlot && slot <= 2 * static_cast<std::size_t>(m_lCount) + 1024) {
+      if (slot >= m_bySerial.size()) m_bySerial.resize(slot + 1 + slot / 2);
+      if (m_bySerial[slot] == nullptr) {
+        m_bySerial[slot] = std::move(owned);
+        return;
+      }
     }
-    m_map.emplace(o->m_id, std::move(owned));
+    const STOBJECTID id = owned->m_id;
+    m_others.emplace(id, std::move(owned));
   }
   // Takes `id` out of the table and hands over its object.
   std::unique_ptr<Object> Remove(const STOBJECTID& id) {
-    auto it = m_map.find(id);
-    if (it == m_map.end()) return nullptr;
-    std::unique_ptr<Object> owned = std::move(it->second);
-    m_map.erase(it);
+    std::unique_ptr<Object> owned;
     const std::size_t slot = Slot(id);
-    if (slot < m_bySerial.size() && m_bySerial[slot] == owned.get()) m_bySerial[slot] = nullptr;
+    if (slot < m_bySerial.size() && m_bySerial[slot] != nullptr && m_bySerial[slot]->m_id == id) {
+      owned = std::move(m_bySerial[slot]);
+    } else {
+      auto it = m_others.find(id);
+      if (it == m_others.end()) return nullptr;
+      owned = std::move(it->second);
+      m_others.erase(it);
+    }
+    --m_lCount;
     return owned;
   }
-  std::size_t size() const { return m_map.size(); }
-  Map::iterator begin() { return m_map.begin(); }
-  Map::iterator end() { return m_map.end(); }
-  void clear() {
-    m_map.clear();
-    m_bySerial.clear();
+  long Count() const { return m_lCount; }
+  template <class F>
+  void ForEach(F f) const {
+    for (const auto& o : m_bySerial)
+      if (o) f(o.get());
+    for (const auto& entry : m_others) f(entry.second.get());
   }
 
  private:
@@ -651,8 +660,9 @@ class ObjectTable {
     return kNoSlot;
   }
 
-  Map m_map;
-  std::vector<Object*> m_bySerial;
+  std::vector<std::unique_ptr<Object>> m_bySerial;
+  std::unordered_map<STOBJECTID, std::unique_ptr<Object>, ObjectIdHash> m_others;
+  long m_lCount = 0;
 };
 
 class RefDatabaseImpl {
