@@ -4,6 +4,7 @@
 // Hosts keep these images for years, so every byte is fixed: no header, no
 // terminator, no byte-order mark.
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -41,6 +42,20 @@ void AppendHex(U16& out, ULONG v) {
 // The platform is little-endian (as the image is), so the units copy as they
 // stand.
 inline void GetUtf16LE(const BYTE* src, std::size_t n, char16_t* out) { std::memcpy(out, src, n * 2); }
+
+// The units of a UTF-16LE text of n units before its first zero unit (n
+// without one), four units at a time.
+std::size_t UnitsBeforeZero16(const BYTE* s, std::size_t n) {
+  std::size_t k = 0;
+  for (; k + 4 <= n; k += 4) {
+    std::uint64_t v;
+    std::memcpy(&v, s + 2 * k, 8);
+    if (((v - 0x0001000100010001ULL) & ~v & 0x8000800080008000ULL) != 0) break;
+  }
+  for (; k < n; ++k)
+    if (s[2 * k] == 0 && s[2 * k + 1] == 0) return k;
+  return n;
+}
 
 inline char16_t Unit16(const BYTE* p, std::size_t k) { return static_cast<char16_t>(p[2 * k] | (p[2 * k + 1] << 8)); }
 
@@ -330,12 +345,7 @@ LONG CKX9ComFuncLabelStructure::ReadBinaryData(const BYTE* pImage, LONG lLength,
       after = next;
       LineKind kind;
       if (bUtf16) {
-        for (std::size_t k = 0; k < n; ++k) {
-          if (s[2 * k] == 0 && s[2 * k + 1] == 0) {
-            n = k;
-            break;
-          }
-        }
+        n = UnitsBeforeZero16(s, n);
         char16_t head[kMarkerPrefix];
         const std::size_t h = std::min(n, kMarkerPrefix);
         GetUtf16LE(s, h, head);
@@ -344,10 +354,22 @@ LONG CKX9ComFuncLabelStructure::ReadBinaryData(const BYTE* pImage, LONG lLength,
         const void* zero = std::memchr(s, 0, n);
         if (zero != nullptr) n = static_cast<std::size_t>(static_cast<const BYTE*>(zero) - s);
         // Every marker character is one byte in the supported code pages, so
-        // a few more bytes than the longest marker classify the line.
-        prefix.clear();
-        AppendAnsiToWide(s, n < kMarkerPrefix + 1 ? n : kMarkerPrefix + 1, prefix);
-        kind = Classify(prefix.data(), prefix.size() < kMarkerPrefix ? prefix.size() : kMarkerPrefix);
+        // a few more bytes than the longest marker classify the line; ASCII
+        // bytes are the same characters in all of them.
+        const std::size_t h = std::min(n, kMarkerPrefix + 1);
+        char16_t head[kMarkerPrefix + 1];
+        std::size_t k = 0;
+        while (k < h && s[k] < 0x80) {
+          head[k] = s[k];
+          ++k;
+        }
+        if (k == h) {
+          kind = Classify(head, std::min(h, kMarkerPrefix));
+        } else {
+          prefix.clear();
+          AppendAnsiToWide(s, h, prefix);
+          kind = Classify(prefix.data(), prefix.size() < kMarkerPrefix ? prefix.size() : kMarkerPrefix);
+        }
       }
       if (pDiag && n < end - first)
         pDiag->Report(static_cast<LONGLONG>((first + n) * unitSize), line,
