@@ -263,7 +263,7 @@ void* ElementObject::Offer(REFIID iid) {
   return nullptr;
 }
 
-HRESULT ElementObject::GetTextField(Op op, const std::u16string& value, BSTR* out, LONG* detail) {
+HRESULT ElementObject::GetTextField(Op op, const CString& value, BSTR* out, LONG* detail) {
   HRESULT status = S_OK;
   const CallScope scope;
   if (Enter(op, detail, &status)) return status;
@@ -272,11 +272,11 @@ HRESULT ElementObject::GetTextField(Op op, const std::u16string& value, BSTR* ou
   return S_OK;
 }
 
-HRESULT ElementObject::SetTextField(Op op, std::u16string& value, BSTR in, LONG* detail) {
+HRESULT ElementObject::SetTextField(Op op, CString& value, BSTR in, LONG* detail) {
   HRESULT status = S_OK;
   const CallScope scope;
   if (Enter(op, detail, &status)) return status;
-  value = FromBstr(in);
+  value = SharedText(in);
   return S_OK;
 }
 
@@ -366,7 +366,7 @@ HRESULT ElementObject::SetTypeCode(LONG code, LONG* detail) {
 
 HRESULT ElementObject::SetTypeName(BSTR name, LONG* detail) {
   REFDB_ENTER(VariableDataType_SetTypeName);
-  m_strTypeName = FromBstr(name);
+  m_strTypeName = SharedText(name);
   m_bHasTypeName = true;
   return S_OK;
 }
@@ -515,9 +515,9 @@ void ElementObject::SavePayload(ByteWriter& w) const {
   w.I32(m_lTypeCode);
   w.U8(static_cast<BYTE>((m_bHasTypeCode ? 1 : 0) | (m_bHasTypeName ? 2 : 0) | (m_bHasStructDefine ? 4 : 0) |
                          (m_pSys ? 8 : 0)));
-  for (const std::u16string* s :
+  for (const CString* s :
        {&m_strComment, &m_strInitData, &m_strTypeString, &m_strRemark, &m_strDevice, &m_strDeviceExtra, &m_strTypeName})
-    w.Text(*s);
+    w.Text(std::u16string(s->View()));
   w.Id(m_structDefineID);
   w.U32(static_cast<DWORD>(m_arrMemberDevices.size()));
   for (std::size_t i = 0; i < m_arrMemberDevices.size(); ++i) {
@@ -526,7 +526,8 @@ void ElementObject::SavePayload(ByteWriter& w) const {
   }
   if (m_pSys) {
     const SystemLabelFields& s = *m_pSys;
-    for (const std::u16string* t : {&s.name, &s.programName, &s.comment, &s.remark, &s.localName}) w.Text(*t);
+    for (const CString* t : {&s.name, &s.programName, &s.comment, &s.remark, &s.localName})
+      w.Text(std::u16string(t->View()));
     for (LONG v : {s.valueType, s.listID, s.id, s.cpuID, s.projectID, s.status}) w.I32(v);
     w.U32(s.attribute);
     w.U32(s.valueSize);
@@ -543,9 +544,9 @@ bool ElementObject::LoadPayload(ByteReader& r) {
   m_bHasTypeCode = (flags & 1) != 0;
   m_bHasTypeName = (flags & 2) != 0;
   m_bHasStructDefine = (flags & 4) != 0;
-  for (std::u16string* s :
+  for (CString* s :
        {&m_strComment, &m_strInitData, &m_strTypeString, &m_strRemark, &m_strDevice, &m_strDeviceExtra, &m_strTypeName})
-    *s = r.Text();
+    *s = CString(r.Text());
   m_structDefineID = r.Id();
   DWORD n = r.U32();
   if (n > r.Remaining() / 8) return false;
@@ -557,7 +558,7 @@ bool ElementObject::LoadPayload(ByteReader& r) {
   }
   if (flags & 8) {
     SystemLabelFields& s = Sys();
-    for (std::u16string* t : {&s.name, &s.programName, &s.comment, &s.remark, &s.localName}) *t = r.Text();
+    for (CString* t : {&s.name, &s.programName, &s.comment, &s.remark, &s.localName}) *t = CString(r.Text());
     for (LONG* v : {&s.valueType, &s.listID, &s.id, &s.cpuID, &s.projectID, &s.status}) *v = r.I32();
     s.attribute = static_cast<WORD>(r.U32());
     s.valueSize = static_cast<WORD>(r.U32());

@@ -54,6 +54,15 @@ bool ToBstr(const std::u16string& text, BSTR* out) {
   return *out != nullptr;
 }
 
+bool ToBstr(const CString& text, BSTR* out) {
+  if (text.IsEmpty()) {
+    *out = nullptr;
+    return true;
+  }
+  *out = SysAllocStringLen(text.GetString(), static_cast<UINT>(text.GetLength()));
+  return *out != nullptr;
+}
+
 // --- Object -----------------------------------------------------------------
 
 HRESULT Object::DoQueryInterface(REFIID iid, void** ppv) {
@@ -428,7 +437,7 @@ bool RefDatabase::TypeCode(const STOBJECTID& id, LONG* code) const {
 bool RefDatabase::TypeName(const STOBJECTID& id, std::u16string* name) const {
   auto* e = dynamic_cast<ElementObject*>(m_impl->Find(id));
   if (e == nullptr || !e->m_bHasTypeName) return false;
-  if (name) *name = e->m_strTypeName;
+  if (name) *name = std::u16string(e->m_strTypeName.View());
   return true;
 }
 

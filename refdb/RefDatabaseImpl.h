@@ -42,6 +42,11 @@ inline std::u16string FromBstr(const OLECHAR* text) { return text ? std::u16stri
 // *out = a new BSTR of `text`, or null for the empty text. False when the
 // BSTR could not be allocated (*out is then null).
 bool ToBstr(const std::u16string& text, BSTR* out);
+bool ToBstr(const CString& text, BSTR* out);
+// A BSTR's text up to its first zero unit; equal short texts share a block.
+inline CString SharedText(const OLECHAR* text) {
+  return CString::Shared(text, text ? std::char_traits<char16_t>::length(text) : 0);
+}
 
 // Appends values in host byte order (little-endian on every supported target).
 class ByteWriter {
@@ -360,7 +365,7 @@ struct SystemLabelBridge : IVNDataABS_SystemLabel {
 
 // The system-label part of a global variable, made on its first write.
 struct SystemLabelFields {
-  std::u16string name, programName, comment, remark, localName;
+  CString name, programName, comment, remark, localName;
   LONG valueType = 0, listID = 0, id = 0, cpuID = 0, projectID = 0, status = 0;
   WORD attribute = 0, valueSize = 0;
 };
@@ -447,15 +452,15 @@ class ElementObject final : public Object,
   bool m_bHasTypeCode = false;
   bool m_bHasTypeName = false;
   bool m_bHasStructDefine = false;
-  std::u16string m_strComment, m_strInitData, m_strTypeString, m_strRemark, m_strDevice, m_strDeviceExtra,
-      m_strTypeName;
+  // Shared texts: a million elements of the same type keep its name once.
+  CString m_strComment, m_strInitData, m_strTypeString, m_strRemark, m_strDevice, m_strDeviceExtra, m_strTypeName;
   STOBJECTID m_structDefineID{};
   std::vector<std::u16string> m_arrMemberDevices, m_arrMemberExtras;
   std::unique_ptr<SystemLabelFields> m_pSys;
 
  private:
-  HRESULT GetTextField(Op op, const std::u16string& value, BSTR* out, LONG* detail);
-  HRESULT SetTextField(Op op, std::u16string& value, BSTR in, LONG* detail);
+  HRESULT GetTextField(Op op, const CString& value, BSTR* out, LONG* detail);
+  HRESULT SetTextField(Op op, CString& value, BSTR in, LONG* detail);
   template <class T>
   HRESULT GetNumber(Op op, const T& value, T* out, LONG* detail);
   template <class T>
