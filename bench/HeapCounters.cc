@@ -6,12 +6,12 @@
 // Peak RSS comes from the kernel, whose high-water mark can be reset.
 #include "bench/HeapCounters.h"
 
+#include <malloc.h>
+
 #include <atomic>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
-
-#include <malloc.h>
 
 extern "C" {
 void* __libc_malloc(std::size_t);

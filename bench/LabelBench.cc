@@ -235,9 +235,8 @@ void BM_Import(benchmark::State& state, Series series, LONG variables) {
     refdb::RefDatabase db;
     auto c = MakeComponent(db, db.NewProject(u"Warm"), series);
     _STKX9AUTODEVSET settings{};
-    heap.WarmUp([&] {
-      c->SetAllData(envelope.data(), static_cast<LONG>(envelope.size()), settings, static_cast<Series>(-1));
-    });
+    heap.WarmUp(
+        [&] { c->SetAllData(envelope.data(), static_cast<LONG>(envelope.size()), settings, static_cast<Series>(-1)); });
   }
   for (auto _ : state) {
     // Each import goes into a fresh project; making and dropping the
@@ -249,8 +248,7 @@ void BM_Import(benchmark::State& state, Series series, LONG variables) {
     _STKX9AUTODEVSET settings{};
     heap.Begin();
     state.ResumeTiming();
-    if (c->SetAllData(envelope.data(), static_cast<LONG>(envelope.size()), settings, static_cast<Series>(-1)) !=
-        KX9_OK)
+    if (c->SetAllData(envelope.data(), static_cast<LONG>(envelope.size()), settings, static_cast<Series>(-1)) != KX9_OK)
       state.SkipWithError("SetAllData failed");
     bytes += static_cast<int64_t>(envelope.size());
     state.PauseTiming();

@@ -44,7 +44,6 @@ class ScopeExit {
   F m_f;
 };
 
-
 // Words 0 and 1 as one 64-bit number plus word 3, carrying into the high half.
 ULONGLONG PlainKey(const STOBJECTID& stID) { return stID.Key() + static_cast<ULONGLONG>(stID.dwWord[3]); }
 

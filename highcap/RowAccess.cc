@@ -44,7 +44,6 @@ class ScopeExit {
   F m_f;
 };
 
-
 void FreeBstr(BSTR& b) {
   if (b != nullptr) {
     SysFreeString(b);

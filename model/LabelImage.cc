@@ -399,11 +399,13 @@ LONG CKX9ComFuncLabelStructure::ReadBinaryData(const BYTE* pImage, LONG lLength,
         return false;
       }
       if (pDiag && blockStart + static_cast<std::size_t>(lBlock) < len)
-        pDiag->Report(static_cast<LONGLONG>(blockStart) + lBlock, line, "bytes after the system-label block are not read");
+        pDiag->Report(static_cast<LONGLONG>(blockStart) + lBlock, line,
+                      "bytes after the system-label block are not read");
       CString strHash;
       CalcMD5Hash(pImage + blockStart, static_cast<ULONG>(lBlock), strHash);
       if (strHash.CompareNoCase(arrFields[3]) != 0) {
-        if (pDiag) pDiag->Report(blockStart, line, "the system-label block does not match its digest: no system label is read");
+        if (pDiag)
+          pDiag->Report(blockStart, line, "the system-label block does not match its digest: no system label is read");
         return false;
       }
       DeserializeSystemLabelData(pImage + blockStart, lBlock, nMode, lstSystemLabel);

@@ -473,8 +473,7 @@ class CArray {
     int size;
     int capacity;
   };
-  static constexpr std::size_t kItemsAt =
-      (sizeof(Head) + alignof(TYPE) - 1) / alignof(TYPE) * alignof(TYPE);
+  static constexpr std::size_t kItemsAt = (sizeof(Head) + alignof(TYPE) - 1) / alignof(TYPE) * alignof(TYPE);
   static TYPE* Items(Head* h) { return reinterpret_cast<TYPE*>(reinterpret_cast<unsigned char*>(h) + kItemsAt); }
   static const TYPE* Items(const Head* h) {
     return reinterpret_cast<const TYPE*>(reinterpret_cast<const unsigned char*>(h) + kItemsAt);
