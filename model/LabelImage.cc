@@ -194,19 +194,34 @@ class ImageLines : public KX9LineList {
 // ---------------------------------------------------------------------------
 
 KX9ImageLines::~KX9ImageLines() {
-  std::free(m_pBuffer);
+  for (const Chunk& c : m_chunks) std::free(c.p);
   for (int i = 0; i < m_arrTaken.GetSize(); ++i) delete m_arrTaken[i];
 }
 
+// Chunks double up to 64 MiB, far above the heap's mapping threshold, so
+// that a large image's chunks are mapped and returned whole when freed.
 BYTE* KX9ImageLines::Room(std::size_t n) {
-  if (n > m_nCapacity - m_nSize) {
-    const std::size_t capacity = std::max(m_nSize + n, m_nCapacity + m_nCapacity / 2 + 4096);
-    void* grown = std::realloc(m_pBuffer, capacity);
-    if (grown == nullptr) throw std::bad_alloc();
-    m_pBuffer = static_cast<BYTE*>(grown);
-    m_nCapacity = capacity;
+  if (m_chunks.empty() || n > m_chunks.back().capacity - m_chunks.back().used) {
+    constexpr std::size_t kFirst = 64 * 1024;
+    constexpr std::size_t kLargest = 64 * 1024 * 1024;
+    const std::size_t next = m_chunks.empty() ? kFirst : std::min(2 * m_chunks.back().capacity, kLargest);
+    const std::size_t capacity = std::max(n, next);
+    m_chunks.reserve(m_chunks.size() + 1);
+    auto* p = static_cast<BYTE*>(std::malloc(capacity));
+    if (p == nullptr) throw std::bad_alloc();
+    m_chunks.push_back(Chunk{p, 0, capacity});
   }
-  return m_pBuffer + m_nSize;
+  return m_chunks.back().p + m_chunks.back().used;
+}
+
+void KX9ImageLines::MoveTo(BYTE* out) {
+  for (Chunk& c : m_chunks) {
+    std::memcpy(out, c.p, c.used);
+    out += c.used;
+    std::free(c.p);
+    c.p = nullptr;
+  }
+  m_chunks.clear();
 }
 
 void KX9ImageLines::Line(const char16_t* p, std::size_t n) {
@@ -215,12 +230,14 @@ void KX9ImageLines::Line(const char16_t* p, std::size_t n) {
     std::memcpy(out, p, 2 * n);  // little-endian units, as on the platform
     out[2 * n] = kLF;
     out[2 * n + 1] = 0;
+    m_chunks.back().used += 2 * (n + 1);
     m_nSize += 2 * (n + 1);
   } else {
     m_ansi.clear();
     AppendWideToAnsi(p, n, m_ansi);
     m_ansi.push_back(static_cast<char>(kLF));
     std::memcpy(Room(m_ansi.size()), m_ansi.data(), m_ansi.size());
+    m_chunks.back().used += m_ansi.size();
     m_nSize += m_ansi.size();
   }
 }
@@ -302,8 +319,9 @@ LONG CKX9ComFuncLabelStructure::FinishBinaryData(KX9ImageLines& lines, BYTE*& pI
     pImage = pBuffer;
     // Every byte is written below; only the envelope's header is cleared.
     std::memset(pBuffer, 0, nHeader);
-    std::memcpy(pBuffer + nHeader, lines.Data(), lines.Size());
-    if (lBlock > 0) std::memcpy(pBuffer + nHeader + lines.Size(), pBlock, static_cast<std::size_t>(lBlock));
+    const std::size_t nLines = lines.Size();
+    lines.MoveTo(pBuffer + nHeader);
+    if (lBlock > 0) std::memcpy(pBuffer + nHeader + nLines, pBlock, static_cast<std::size_t>(lBlock));
     pBuffer[nHeader + static_cast<std::size_t>(llTotal)] = 0;
     delete[] pBlock;
     return static_cast<LONG>(llTotal);

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "model/KX9LabelRecords.h"
 #include "model/KX9ReadDiagnostics.h"
@@ -72,8 +73,9 @@ void KX9FormatLabelLines(LONG lCount, const _STKX9LABELSTRUCTURE* pData, bool bF
                          CKX9GVLDataList& lstSystemLabel);
 
 // The lines of an image, encoded datum by datum as they come (each with its
-// line feed, in UTF-16LE or the thread's ANSI code page) into one growing
-// buffer, so that a datum's records can go as soon as its lines are made.
+// line feed, in UTF-16LE or the thread's ANSI code page) into a chain of
+// growing chunks, so that a datum's records can go as soon as its lines are
+// made, and the chunks can go one by one as they are copied into the image.
 // The flagged variables are collected in order for the system-label block.
 class KX9ImageLines : public KX9LineSink {
  public:
@@ -88,16 +90,21 @@ class KX9ImageLines : public KX9LineSink {
   void Add(_STKX9LABELSTRUCTURE& datum, bool bFlagAllowed, bool bTakeFlagged);
   void Line(const char16_t* p, std::size_t n) override;
   CKX9GVLDataList& SystemLabels() { return m_lstSystemLabel; }
-  const BYTE* Data() const { return m_pBuffer; }
   std::size_t Size() const { return m_nSize; }
+  // Copies the lines to `out` (Size() bytes), freeing each chunk once copied.
+  void MoveTo(BYTE* out);
 
  private:
+  struct Chunk {
+    BYTE* p;
+    std::size_t used;
+    std::size_t capacity;
+  };
   BYTE* Room(std::size_t n);
 
   bool m_bUtf16;
-  BYTE* m_pBuffer = nullptr;  // malloc'ed, so that growing can remap rather than copy
-  std::size_t m_nSize = 0;
-  std::size_t m_nCapacity = 0;
+  std::vector<Chunk> m_chunks;
+  std::size_t m_nSize = 0;  // over all chunks
   std::string m_ansi;  // one line in the code page, reused
   CKX9GVLDataList m_lstSystemLabel;
   CKX9GVLDataArray m_arrTaken;  // owned
