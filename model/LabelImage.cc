@@ -209,6 +209,7 @@ BYTE* KX9ImageLines::Room(std::size_t n) {
     m_chunks.reserve(m_chunks.size() + 1);
     auto* p = static_cast<BYTE*>(std::malloc(capacity));
     if (p == nullptr) throw std::bad_alloc();
+    PlatformAdviseSequentialWrite(p, capacity);
     m_chunks.push_back(Chunk{p, 0, capacity});
   }
   return m_chunks.back().p + m_chunks.back().used;
@@ -317,6 +318,7 @@ LONG CKX9ComFuncLabelStructure::FinishBinaryData(KX9ImageLines& lines, BYTE*& pI
     const std::size_t nHeader = static_cast<std::size_t>(lHeaderSize);
     BYTE* pBuffer = new BYTE[nHeader + static_cast<std::size_t>(llTotal) + 1];
     pImage = pBuffer;
+    PlatformAdviseSequentialWrite(pBuffer, nHeader + static_cast<std::size_t>(llTotal) + 1);
     // Every byte is written below; only the envelope's header is cleared.
     std::memset(pBuffer, 0, nHeader);
     const std::size_t nLines = lines.Size();

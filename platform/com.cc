@@ -1,7 +1,10 @@
 // BSTR strings and task memory, with live counters so that tests can prove
 // every path frees what it was handed.
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
+
+#include <sys/mman.h>
 
 #include "platform/kx9platform.h"
 
@@ -164,6 +167,13 @@ void CoTaskMemFree(void* pv) {
   if (pv == nullptr) return;
   g_liveTaskMem.fetch_sub(1, std::memory_order_relaxed);
   std::free(pv);
+}
+
+void PlatformAdviseSequentialWrite(void* p, std::size_t n) {
+  constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
+  const auto first = (reinterpret_cast<std::uintptr_t>(p) + kHuge - 1) & ~(kHuge - 1);
+  const auto last = (reinterpret_cast<std::uintptr_t>(p) + n) & ~(kHuge - 1);
+  if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
 }
 
 long PlatformLiveBstrCount() { return g_liveBstrs.load(std::memory_order_relaxed); }

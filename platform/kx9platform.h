@@ -176,6 +176,11 @@ class BstrHolder {
 void* CoTaskMemAlloc(std::size_t cb);  // null on failure
 void CoTaskMemFree(void* pv);          // null is ignored
 
+// A hint that [p, p + n) is about to be written front to back once: large
+// ranges are backed by huge pages where the system offers them, so that the
+// first write does not fault in every 4 KiB page on its own.
+void PlatformAdviseSequentialWrite(void* p, std::size_t n);
+
 // Live BSTRs and task-memory blocks of the process, so tests can prove that
 // every path frees what it was handed.
 long PlatformLiveBstrCount();
