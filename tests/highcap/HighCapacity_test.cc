@@ -383,11 +383,13 @@ TEST_F(HighCapTest, ExternalFlagAndConversion) {
   CString device;
   C classic(db.Workspace());
   classic.Initialize(id);
-  EXPECT_EQ(classic.SetExternalEquipmentFlag(-5) + classic.GetExternalEquipmentFlag(&flag), KX9_OK);
+  EXPECT_EQ(classic.SetExternalEquipmentFlag(-5), KX9_OK);
+  EXPECT_EQ(classic.GetExternalEquipmentFlag(&flag), KX9_OK);
   EXPECT_EQ(flag, -5);
   db.SetHighCapacityExternalFlag(id, 3);
   db.Faults().ResetCounts();
-  EXPECT_EQ(c.SetExternalEquipmentFlag(7) + c.GetExternalEquipmentFlag(&flag), KX9_OK);
+  EXPECT_EQ(c.SetExternalEquipmentFlag(7), KX9_OK);
+  EXPECT_EQ(c.GetExternalEquipmentFlag(&flag), KX9_OK);
   EXPECT_EQ(flag, 3);
   EXPECT_EQ(db.Faults().TotalCalls(), 3);  // child, object, flag: the set made none
   EXPECT_EQ(db.ClassicExternalFlag(id), -5);
