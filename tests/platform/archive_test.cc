@@ -70,25 +70,17 @@ TEST(Archive, CountsAndIntegers) {
   EXPECT_EQ(CArchiveReader(nullptr, 0).ReadBytes(nullptr, 0), 0u);
 }
 
-// Every cut of a valid stream throws, and so does every length beyond the
-// input (checked before anything that large is allocated). No 64-bit length
-// form exists: 0xFFFFFFFF is a length like any other, even when 8 bytes
-// behind it would spell a small one.
-TEST(Archive, TruncatedOrOversizedInputThrows) {
-  CArchiveWriter w;
-  w.WriteString(CString(u"Label"));
-  w.WriteString(CString(u'q', 300));
-  w.WriteCount(0x10000);
+// Every length beyond the input throws (checked before anything that large
+// is allocated; the system-label block fuzzer reaches the cuts). No 64-bit
+// length form exists: 0xFFFFFFFF is a length like any other, even when 8
+// bytes behind it would spell a small one.
+TEST(Archive, OversizedLengthsThrow) {
   const Bytes bad[] = {Cat({0xFF, 0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFE, 0xFF, 0xFF, 0x7F}, 2, {'a'}),
                        Cat({0xFF, 0xFE, 0xFF, 0xFF, 0xFF, 0xFF}, 14, {0xFF}),
                        Cat({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xF0}, 1, {'a'}),
                        Cat({0xFF, 0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01}, 9, {0}),
                        Cat({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01}, 8, {0})};
   for (const Bytes& b : bad) EXPECT_THROW(CArchiveReader(b.data(), b.size()).ReadString(), CArchiveException);
-  for (std::size_t cut = 0; cut < w.Size(); ++cut) {
-    CArchiveReader r(w.Buffer().data(), cut);
-    EXPECT_THROW((r.ReadString(), r.ReadString(), r.ReadCount()), CArchiveException) << cut;
-  }
 }
 
 }  // namespace

@@ -74,23 +74,15 @@ TEST(KX9LabelTest, CommandsExitCodesAndOutputs) {
     if (!settings.empty()) expected["settings"] = settings;
     return [=] { EXPECT_EQ(Json::parse(ReadFile(path(file))), expected); };
   };
-  const std::string sub = "\x04\0\0\0"s + std::string(104, '\0');        // substitute block, default settings
   Json speedFromText = Normalized(kDocument)["data"][1]["elements"][0];  // without its system label
   speedFromText["systemLabel"] = Normalized("{" + kOneLabel + "}")["data"][0]["elements"][0]["systemLabel"];
   const std::string enc = "encode --series 0 --mode 0 ";
-  auto gvl = [](const std::string& list, const std::string& variable) {  // one GVL with one variable
-    return R"({"data": [{"dataType": 14, "name": ")" + list + R"(", "elements": [{)" + variable + "}]}]}";
-  };
   // clang-format off
   const std::pair<const char*, std::string> inputs[] = {
       {"doc.json", kDocument}, {"fields.json", kFields}, {"b0.json", "{\"serviceBlock\": \"\", " + kOneLabel + "}"},
-      {"b1.json", "{\"serviceBlock\": \"07\", " + kOneLabel + "}"},
-      {"none.json", R"({"serviceBlock": "0800000001020304", "data": []})"},
       {"ns.bin", "\x08\0\0\0\x01\x02\x03\x04\x05"s}, {"cut.bin", "SDT,S,2\n1,a,INT\n"},
-      {"tail.bin", "SDT,S,1\n1,a,INT\n\nzzz\n"}, {"c.json", gvl("a,b", R"("name": "v")")},
-      {"lf.json", gvl("G", R"("name": "v", "comments": ["x\ny"])")}, {"nul.json", gvl("G", R"("name": "a\u0000b")")},
-      {"typo.json", gvl("G", R"("name": "v", "lineNo": "1")")}, {"bad.json", "{\"data\": [\n  {\"dataType\": 14,]}"},
-      {"short.bin", "\x10\0\0\0abc"s}};
+      {"typo.json", R"({"data": [{"dataType": 14, "name": "G", "elements": [{"name": "v", "lineNo": "1"}]}]})"},
+      {"bad.json", "{\"data\": [\n  {\"dataType\": 14,]}"}, {"short.bin", "\x10\0\0\0abc"s}};
   // clang-format on
   for (const auto& [name, content] : inputs) std::ofstream(path(name), std::ios::binary) << content;
   struct Row {
@@ -102,11 +94,11 @@ TEST(KX9LabelTest, CommandsExitCodesAndOutputs) {
   };
   const Row rows[] = {
       // Envelopes: block, settings, image; the substitute block 04000000
-      // stands in for a missing or empty block and when there are no labels.
+      // stands in for a missing or empty block, which is a loss.
       {enc + "@/doc.json -o @/e0.bin", 0, "", "e0.bin",
        [&] {
          const std::string e = ReadFile(path("e0.bin"));
-         EXPECT_EQ(e.substr(0, 112), sub + "SDT,");
+         EXPECT_EQ(e.substr(0, 112), "\x04\0\0\0"s + std::string(104, '\0') + "SDT,");  // substitute, default settings
          EXPECT_EQ(e.substr(e.size() - 3), "\0\xa5\xff"s);  // the generic data, no extra 0 byte
        }},
       {"decode --series 0 --mode 0 @/e0.bin -o @/compact.json", 0, "", "compact.json",
@@ -118,12 +110,6 @@ TEST(KX9LabelTest, CommandsExitCodesAndOutputs) {
       {"decode --series 0 --mode 0 --codepage 932 --full @/e932.bin", 0, "", "",
        decodes("out.txt", kFields, "0600000001ff", std::string(206, 'a') + "07", true)},
       {enc + "@/b0.json -o @/b0.bin", 1, "b0.json: serviceBlock: \"\" comes back as \"04000000\"", "-b0.bin"},
-      {enc + "--allow-lossy @/b0.json -o @/b0.bin", 0, "serviceBlock", "b0.bin", starts("b0.bin", sub + "GVL,")},
-      {enc + "--allow-lossy @/b1.json -o @/b1.bin", 0, "serviceBlock: \"07\" comes back as", "b1.bin",
-       starts("b1.bin", "\x07" + sub.substr(4) + "GVL,")},
-      {enc + "--allow-lossy @/none.json -o @/none.bin", 0,
-       "serviceBlock: \"0800000001020304\" comes back as \"04000000\"", "none.bin",
-       [&] { EXPECT_EQ(ReadFile(path("none.bin")), sub); }},
       {"decode --series 0 --mode 0 --full --allow-lossy @/ns.bin", 0,
        "ns.bin: byte 8: the envelope ends inside its settings record", "",
        decodes("out.txt", R"({"data": []})", "0800000001020304", "", true)},
@@ -132,50 +118,34 @@ TEST(KX9LabelTest, CommandsExitCodesAndOutputs) {
        "e0.bin: the image reads as 2 list(s) with --series standard: try that", "-x.json"},
       {"decode --image --series 0 --mode 0 @/e0.bin -o @/x.json", 1,
        "e0.bin: the file is an export envelope, not a label image: leave out --image", "-x.json"},
-      {"encode --image --series 0 --mode 0 @/doc.json -o @/i0.bin", 0, "", "i0.bin"},
-      {"decode --series 0 --mode 0 @/i0.bin", 1, "i0.bin: the file is a label image, not an export envelope", ""},
       {"decode --image --series 0 --mode 0 @/cut.bin", 1,
        "cut.bin: byte 0, line 1: the lines end before the list's last element", ""},
-      {"decode --image --series 0 --mode 0 @/tail.bin", 1,
-       "tail.bin: byte 17, line 4: a line after the last list is not read", ""},
-      {"fromtext @/e0.bin", 1, "e0.bin: byte 0, line 1: a line outside any list is skipped", ""},
       // Images: UTF-16 on every series but 0; any mode number.
       {"encode --image --series x --mode 0 @/fields.json -o @/i1.bin", 0, "", "i1.bin",
        starts("i1.bin", "G\0V\0L\0,\0"s)},
       {"decode --image --series 1 --mode 0 --full @/i1.bin", 0, "", "", decodes("out.txt", kFields, "", "", true)},
       {"encode --image --series -5 --mode 9 @/doc.json -o @/i5.bin", 0, "", "i5.bin",
        [&] { EXPECT_NE(ReadFile(path("i5.bin")).find("S\0Y\0S\0L\0B\0L\0,\0"s), std::string::npos); }},
-      // What the format cannot carry is a loss like any other.
-      {"encode --series 0 --mode without-system-labels @/doc.json -o @/m1.bin", 1,
-       "doc.json: data[1].elements[0].systemLabel.ID: 7 comes back as 0", "-m1.bin"},
+      // What the format cannot carry is a loss like any other; --allow-lossy
+      // writes it anyway.
       {"totext @/doc.json -o @/labels.txt", 1, "doc.json: genericData: \"00a5ff\" comes back as \"\"", "-labels.txt"},
       {"totext --allow-lossy @/doc.json -o @/labels.txt", 0, "systemLabel.status: 2 comes back as 0", "labels.txt",
        starts("labels.txt", "SDT,Axis,1\r\n1,pos,DINT,,Position\\, in \xb5m,,c\\\\2,")},
       {"fromtext --full @/labels.txt", 0, "", "",
        [&] { EXPECT_EQ(Json::parse(out())["data"][1]["elements"][0], speedFromText); }},
-      // Texts that do not come back: the code page, else what the reader gives.
+      // A text the code page cannot hold.
       {enc + "@/fields.json -o @/e0.bin", 1,  // a refused write leaves the file it would replace
        "fields.json: data[0].name: \"\u30e9\u30d9\u30eb\" cannot be written in code page 1252, becomes \"???\"",
        "e0.bin", [&] { EXPECT_EQ(ReadFile(path("e0.bin")), ReadFile(path("e0c.bin"))); }},
-      {"encode --series x --mode 0 @/c.json -o @/c.bin", 1, "c.json: data[0].name: \"a,b\" comes back as \"a\"",
-       "-c.bin"},
-      {"totext @/lf.json -o @/lf.txt", 1, "lf.json: data[0].elements[0].comments[0]: \"x\\ny\" comes back as \"x\"",
-       "-lf.txt"},
-      {enc + "@/nul.json -o @/nul.bin", 1, "nul.json: data[0].elements[0].name: \"a\\u0000b\" comes back as \"a\"",
-       "-nul.bin"},
       // Input refused with the file and the field.
       {enc + "@/typo.json -o @/x.bin", 1, "typo.json: data[0].elements[0].lineNo: expected an integer", "-x.bin"},
       {enc + "@/bad.json -o @/x.bin", 1, "bad.json: invalid JSON at line 2, column 19", "-x.bin"},
       {"decode --series 0 --mode 0 @/short.bin -o @/x.json", 1, "short.bin: bad envelope", "-x.json"},
       // Usage errors and failures to run.
       {"totext @/doc.json -o @", 2, "is a directory", ""},
-      {enc + "@/doc.json -o @/missing/x.bin", 2, "missing does not exist", ""},
       {enc + "@/nofile.json -o @/x.bin", 2, "nofile.json", "-x.bin"},
-      {enc + "--codepage 437 @/doc.json -o @/x.bin", 2, "code page", "-x.bin"},
       {"encode --mode 0 @/doc.json -o @/x.bin", 2, "--series", "-x.bin"},
-      {"encode --series 2147483648 --mode 0 @/doc.json -o @/x.bin", 2, "nor a 32-bit integer", "-x.bin"},
       {"--version", 0, "", "", [&] { EXPECT_EQ(out().rfind("kx9label "s + KX9_VERSION + "\n", 0), 0u); }},
-      {"encode --help", 0, "", "", [&] { EXPECT_NE(out().find("Exit codes"), std::string::npos); }},
       // The demo round-trips its sample on both series, in a folder it removes or keeps.
       {"demo", 0, "", "",
        [&] {
