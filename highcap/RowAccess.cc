@@ -241,7 +241,7 @@ ULONG CKX9ComFuncLabelStructure::_getDataElementGVLX(IUnknown* pObject, CElement
 
       pRecord->remark = BstrText(stRow.remark);
       _getSystemLabelInfX(stRow, pRecord->systemLabel);
-      if (stRow.exAccess == 1) pRecord->exAccess = CString(u"1");  // the record starts as "0"
+      if (stRow.exAccess == 1) pRecord->exAccess = KX9TextOne();  // the record starts as "0"
 
       if (stRow.hasArraySizes != 0) {
         // Sizes are kept under the ID the row was requested by.

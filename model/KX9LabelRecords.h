@@ -12,6 +12,17 @@
 
 #include "platform/kx9platform.h"
 
+// The texts "0" and "1" of the flag fields, one block each for all records:
+// "0" is the construction value of every record's reservedText and exAccess.
+inline const CString& KX9TextZero() {
+  static const CString kZero(u"0");
+  return kZero;
+}
+inline const CString& KX9TextOne() {
+  static const CString kOne(u"1");
+  return kOne;
+}
+
 // Data type codes of a datum.
 constexpr LONG KX9_DATATYPE_GVL = 14;
 constexpr LONG KX9_DATATYPE_SDT = 18;
@@ -66,7 +77,7 @@ struct _STKX9LABELSTRUCTUREBASEDATA {
   ULONG lineNo = 0;
   CString name;
   CString comments[KX9_COMMENT_COUNT];
-  CString reservedText{u"0"};
+  CString reservedText{KX9TextZero()};
 };
 
 // A member of a structured data type.
@@ -84,7 +95,7 @@ struct _STKX9LABELSTRUCTUREGVLDATA : _STKX9LABELSTRUCTUREBASEDATA {
   CArray<_STKX9LABELSTRUCTUREGVLDEVICE> devices;
   CString remark;
   _STKX9SYSTEMLABELDATA systemLabel;
-  CString exAccess{u"0"};
+  CString exAccess{KX9TextZero()};
   CArray<_STARRAYSIZEINFO> arraySizes;
   CString dynamicAttr1;
   CString dynamicAttr2;

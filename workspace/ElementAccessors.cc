@@ -115,7 +115,7 @@ ULONG CKX9ComFuncLabelStructure::SetVariableComment(IUnknown* pElement, UINT uIn
 ULONG CKX9ComFuncLabelStructure::GetVariableExAccess(IUnknown* pElement, CString& strText) {
   LONG lFlag = 0;
   ULONG ulResult = GetValueField(pElement, &IVNDataABS_Variable::GetExAccess, lFlag);
-  if (ulResult == KX9_OK) strText = (lFlag == 1) ? u"1" : u"0";
+  if (ulResult == KX9_OK) strText = (lFlag == 1) ? KX9TextOne() : KX9TextZero();
   return ulResult;
 }
 
