@@ -157,7 +157,15 @@ void ReadMember(const Json& e, const std::string& where, _STKX9LABELSTRUCTURESDT
 
 // --- writing -----------------------------------------------------------------
 
-std::string Utf8(const CString& s, const std::string& where) { return Utf16ToUtf8Strict(s.View(), where); }
+// The path of a value is made only when its text cannot be converted.
+template <class Where>
+std::string Utf8(const CString& s, Where where) {
+  const std::u16string_view v = s.View();
+  bool bAscii = true;
+  for (char16_t c : v) bAscii &= c < 0x80;
+  if (bAscii) return std::string(v.begin(), v.end());
+  return Utf16ToUtf8Strict(v, where());
+}
 
 // Puts the fields of one record into an object; in the compact form it
 // leaves out each field that holds the value of `initial`, a record of the
@@ -170,7 +178,7 @@ class FieldWriter {
     if (m_full || value != initial) m_j[key] = value;
   }
   void Text(const char* key, const CString& value, const CString& initial) {
-    if (m_full || value.View() != initial.View()) m_j[key] = Utf8(value, At(m_where, key));
+    if (m_full || value.View() != initial.View()) m_j[key] = Utf8(value, [&] { return At(m_where, key); });
   }
   void List(const char* key, Json value) {
     if (m_full || !value.empty()) m_j[key] = std::move(value);
@@ -193,7 +201,7 @@ void WriteBase(FieldWriter& w, const _STKX9LABELSTRUCTUREBASEDATA& r, const _STK
   while (!w.Full() && used > 0 && r.comments[used - 1].View() == initial.comments[used - 1].View()) --used;
   Json comments = Json::array();
   for (int i = 0; i < used; ++i)
-    comments.push_back(Utf8(r.comments[i], At(w.Path("comments"), static_cast<std::size_t>(i))));
+    comments.push_back(Utf8(r.comments[i], [&] { return At(w.Path("comments"), static_cast<std::size_t>(i)); }));
   w.List("comments", std::move(comments));
   w.Text("reservedText", r.reservedText, initial.reservedText);
 }
@@ -481,8 +489,107 @@ LabelDocument DocumentFromJson(const Json& document) {
   return doc;
 }
 
-Json DocumentToJson(const _STKX9LABELSTRUCTURE* data, LONG count, const std::vector<BYTE>& genericData,
-                    bool full) {
+namespace {
+
+// Writes what nlohmann's dump(2) writes for an object or array whose
+// members come one by one: members are indented by two spaces per level,
+// and a container without members is "{}" or "[]".
+class DumpWriter {
+ public:
+  explicit DumpWriter(std::ostream& out) : m_out(out) {}
+  void Open(char bracket) {
+    m_out << bracket;
+    m_first.push_back(true);
+  }
+  void Close(char bracket) {
+    const bool empty = m_first.back();
+    m_first.pop_back();
+    if (!empty) m_out << '\n' << std::string(2 * m_first.size(), ' ');
+    m_out << bracket;
+  }
+  // Starts a member: a key (objects) or nothing (arrays).
+  void Member(const char* key = nullptr) {
+    m_out << (m_first.back() ? "\n" : ",\n") << std::string(2 * m_first.size(), ' ');
+    m_first.back() = false;
+    if (key != nullptr) m_out << Json(key).dump() << ": ";
+  }
+  // A whole value, indented for where it stands.
+  void Value(const Json& value) {
+    const std::string text = value.dump(2);
+    const std::string indent = "\n" + std::string(2 * m_first.size(), ' ');
+    std::size_t from = 0;
+    for (std::size_t nl = text.find('\n'); nl != std::string::npos; nl = text.find('\n', from)) {
+      m_out.write(text.data() + from, static_cast<std::streamsize>(nl - from));
+      m_out << indent;
+      from = nl + 1;
+    }
+    m_out.write(text.data() + from, static_cast<std::streamsize>(text.size() - from));
+  }
+
+ private:
+  std::ostream& m_out;
+  std::vector<bool> m_first;  // per open container: no member yet
+};
+
+}  // namespace
+
+void WriteDocumentJson(std::ostream& out, const _STKX9LABELSTRUCTURE* data, LONG count,
+                       const std::vector<BYTE>& genericData, bool full,
+                       const std::vector<std::pair<std::string, std::string>>& extra) {
+  static const _STKX9LABELSTRUCTURE initial;
+  DumpWriter w(out);
+  w.Open('{');
+  if (full) {
+    w.Member("count");
+    w.Value(count);
+  }
+  if (full || count > 0) {
+    w.Member("data");
+    w.Open('[');
+    for (LONG i = 0; i < count; ++i) {
+      const _STKX9LABELSTRUCTURE& d = data[i];
+      const std::string where = At("data", static_cast<std::size_t>(i));
+      // The datum's own fields as DataToJson writes them, then its elements one by one.
+      Json head = Json::object();
+      FieldWriter fw(head, where, full);
+      fw.Number("dataType", d.dataType, initial.dataType);
+      fw.Text("name", d.name, initial.name);
+      w.Member();
+      w.Open('{');
+      for (auto it = head.begin(); it != head.end(); ++it) {
+        w.Member(it.key().c_str());
+        w.Value(it.value());
+      }
+      bool bAny = false;
+      for (int k = 0; k < d.elements.GetSize() && !bAny; ++k) bAny = d.elements[k] != nullptr;
+      if (full || bAny) {
+        w.Member("elements");
+        w.Open('[');
+        for (int k = 0; k < d.elements.GetSize(); ++k) {
+          if (d.elements[k] == nullptr) continue;
+          w.Member();
+          w.Value(
+              ElementToJsonAt(d.dataType, *d.elements[k], At(fw.Path("elements"), static_cast<std::size_t>(k)), full));
+        }
+        w.Close(']');
+      }
+      w.Close('}');
+    }
+    w.Close(']');
+  }
+  if (full || !genericData.empty()) {
+    w.Member("genericData");
+    w.Value(BytesToHex(genericData));
+  }
+  for (const auto& [key, value] : extra) {
+    w.Member(key.c_str());
+    w.Value(value);
+  }
+  w.Close('}');
+  out << '\n';
+}
+
+Json DocumentToJson(const _STKX9LABELSTRUCTURE* data, LONG count, const std::vector<BYTE>& genericData, bool full) {
   Json j = Json::object();
   if (full) j["count"] = count;
   if (full || count > 0) j["data"] = DataToJson(data, count, full);

@@ -16,8 +16,10 @@
 #pragma once
 
 #include <memory>
+#include <ostream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -88,5 +90,11 @@ LabelDocument DocumentFromJson(const Json& document);
 // The full form adds "count", the number of data.
 Json DocumentToJson(const _STKX9LABELSTRUCTURE* data, LONG count, const std::vector<BYTE>& genericData,
                     bool full = true);
+// The same document as text, exactly DocumentToJson(...).dump(2) + "\n" with
+// the `extra` string fields added at its end, written element by element
+// so that no tree of the whole document is ever held.
+void WriteDocumentJson(std::ostream& out, const _STKX9LABELSTRUCTURE* data, LONG count,
+                       const std::vector<BYTE>& genericData, bool full,
+                       const std::vector<std::pair<std::string, std::string>>& extra = {});
 
 }  // namespace kx9tool

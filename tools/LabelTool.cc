@@ -30,9 +30,11 @@ ComPtr<IVNDataABS_GenericData> OpenGenericData(refdb::RefDatabase& db, const STO
     throw ToolError("the project has no generic data object", kExitFailure);
   IUnknown* object = nullptr;  // borrowed
   detail = 0;
-  if (ws->GetDataObject(owner, &object, &detail) != S_OK) throw ToolError("the generic data object cannot be opened", kExitFailure);
+  if (ws->GetDataObject(owner, &object, &detail) != S_OK)
+    throw ToolError("the generic data object cannot be opened", kExitFailure);
   ComPtr<IVNDataABS_GenericData> generic;
-  if (!QueryInterfaceTo(object, generic)) throw ToolError("the generic data object offers no generic data interface", kExitFailure);
+  if (!QueryInterfaceTo(object, generic))
+    throw ToolError("the generic data object offers no generic data interface", kExitFailure);
   return generic;
 }
 
@@ -261,9 +263,15 @@ std::vector<BYTE> ReadFileBytes(const std::string& path) {
 }
 
 void WriteFileBytes(const std::string& path, const std::vector<BYTE>& bytes) {
+  WriteFileWith(path, [&](std::ostream& out) {
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  });
+}
+
+void WriteFileWith(const std::string& path, const std::function<void(std::ostream&)>& write) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   if (!out) throw ToolError("cannot create: " + ErrnoText(), kExitFailure);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  write(out);
   out.close();
   if (!out) throw ToolError("write error", kExitFailure);
 }

@@ -9,7 +9,9 @@
 // About); they never print.
 #pragma once
 
+#include <functional>
 #include <optional>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -123,6 +125,8 @@ DecodedImage ReadText(const std::string& path);
 // Whole files; errors exit with kExitFailure.
 std::vector<BYTE> ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<BYTE>& bytes);
+// A file made by `write`, with the same errors.
+void WriteFileWith(const std::string& path, const std::function<void(std::ostream&)>& write);
 // Syntax errors (kExitProblem) give line and column in plain words.
 Json ReadJsonFile(const std::string& path);
 

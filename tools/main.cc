@@ -112,9 +112,7 @@ void AddImageOptions(CLI::App* cmd, Options& o) {
   AddCodePage(cmd, o);
 }
 
-void AddLossy(CLI::App* cmd, Options& o, const char* what) {
-  cmd->add_flag("--allow-lossy", o.allowLossy, what);
-}
+void AddLossy(CLI::App* cmd, Options& o, const char* what) { cmd->add_flag("--allow-lossy", o.allowLossy, what); }
 
 void AddJsonOutput(CLI::App* cmd, Options& o) {
   cmd->add_flag("--full", o.full, "write every field, also those that hold their construction values");
@@ -147,14 +145,23 @@ void WriteOutput(const std::string& path, const std::vector<BYTE>& bytes) {
   });
 }
 
-// The JSON of decode and fromtext, on stdout or into -o.
-int EmitJson(const Options& o, const Findings& findings, const Json& j) {
+// The JSON of decode and fromtext, on stdout or into -o, written record by
+// record from what the readers made.
+int EmitJson(const Options& o, const Findings& findings, const kx9tool::DecodedImage& d,
+             const std::vector<std::pair<std::string, std::string>>& extra = {}) {
   if (!MayWrite(o, o.input, findings)) return kExitProblem;
-  const std::string text = j.dump(2) + "\n";
-  if (o.output.empty())
-    std::cout << text;
-  else
-    WriteOutput(o.output, std::vector<BYTE>(text.begin(), text.end()));
+  const auto write = [&](std::ostream& out) {
+    kx9tool::WriteDocumentJson(out, d.data.Data(), d.data.Count(), d.genericData, o.full, extra);
+  };
+  if (o.output.empty()) {
+    write(std::cout);
+    return kExitOk;
+  }
+  About(o.output, [&] {
+    kx9tool::OutputFile out(o.output);
+    kx9tool::WriteFileWith(out.Path(), write);
+    out.Commit();
+  });
   return kExitOk;
 }
 
@@ -171,8 +178,8 @@ int Encode(const Options& o) {
     if (o.image)
       bytes = kx9tool::EncodeImage(doc, settings);
     else
-      bytes = kx9tool::EncodeEnvelope(doc, kx9tool::ServiceBlockFromJson(document),
-                                      kx9tool::SettingsFromJson(document), settings);
+      bytes = kx9tool::EncodeEnvelope(doc, kx9tool::ServiceBlockFromJson(document), kx9tool::SettingsFromJson(document),
+                                      settings);
     return kx9tool::VerifyImage(document, bytes, !o.image, settings);
   });
   if (!MayWrite(o, o.input, findings)) return kExitProblem;
@@ -191,12 +198,14 @@ int Decode(const Options& o) {
   const std::vector<BYTE> bytes = About(o.input, [&] { return kx9tool::ReadFileBytes(o.input); });
   const kx9tool::ImageSettings settings{o.series, o.mode};
   Findings findings;  // what the readers find wrong with the input
-  const Json j = About(o.input, [&] {
+  kx9tool::DecodedImage decoded;
+  std::vector<std::pair<std::string, std::string>> extra;  // the envelope's fields behind the image's
+  About(o.input, [&] {
     const auto take = [&](const kx9tool::DecodedImage& d) {
       for (const std::string& f : d.findings) findings.Add(f);
     };
     if (o.image) {
-      kx9tool::DecodedImage d = kx9tool::DecodeImage(bytes.data(), bytes.size(), settings);
+      kx9tool::DecodedImage& d = decoded = kx9tool::DecodeImage(bytes.data(), bytes.size(), settings);
       take(d);
       if (!d.findings.empty()) {
         try {  // an envelope read as an image: its block and settings are no lines
@@ -206,7 +215,7 @@ int Decode(const Options& o) {
         } catch (const kx9tool::BadEnvelopeError&) {
         }
       }
-      return kx9tool::DocumentToJson(d.data.Data(), d.data.Count(), d.genericData, o.full);
+      return;
     }
     kx9tool::DecodedEnvelope d;
     try {
@@ -224,13 +233,12 @@ int Decode(const Options& o) {
         findings.Add("the image reads as " + std::to_string(other) + " list(s) with --series " +
                      (settings.series == 0 ? "x" : "standard") + ": try that");
     }
-    Json doc = kx9tool::DocumentToJson(d.image.data.Data(), d.image.data.Count(), d.image.genericData, o.full);
-    doc["serviceBlock"] = kx9tool::BytesToHex(d.serviceBlock);
+    extra.emplace_back("serviceBlock", kx9tool::BytesToHex(d.serviceBlock));
     // No settings key when the envelope ends before its settings record.
-    if (d.settingsRecord) doc["settings"] = kx9tool::BytesToHex(*d.settingsRecord);
-    return doc;
+    if (d.settingsRecord) extra.emplace_back("settings", kx9tool::BytesToHex(*d.settingsRecord));
+    decoded = std::move(d.image);
   });
-  return EmitJson(o, findings, j);
+  return EmitJson(o, findings, decoded, extra);
 }
 
 int ToText(const Options& o) {
@@ -246,12 +254,12 @@ int ToText(const Options& o) {
 
 int FromText(const Options& o) {
   Findings findings;  // what the reader finds wrong with the input
-  const Json j = About(o.input, [&] {
-    kx9tool::DecodedImage d = kx9tool::ReadText(o.input);
-    for (const std::string& f : d.findings) findings.Add(f);
-    return kx9tool::DocumentToJson(d.data.Data(), d.data.Count(), d.genericData, o.full);
+  kx9tool::DecodedImage decoded;
+  About(o.input, [&] {
+    decoded = kx9tool::ReadText(o.input);
+    for (const std::string& f : decoded.findings) findings.Add(f);
   });
-  return EmitJson(o, findings, j);
+  return EmitJson(o, findings, decoded);
 }
 
 }  // namespace
@@ -260,8 +268,8 @@ int main(int argc, char** argv) {
   CLI::App app{"kx9label: label structures of a controller project - export envelopes, label images, text files"};
   app.require_subcommand(1);
   app.footer(kFooter);
-  app.set_version_flag("--version", std::string("kx9label ") + KX9_VERSION + "\nlibrary VNKX9ComFuncLabelStructure " +
-                                        KX9_VERSION);
+  app.set_version_flag("--version",
+                       std::string("kx9label ") + KX9_VERSION + "\nlibrary VNKX9ComFuncLabelStructure " + KX9_VERSION);
   app.failure_message([](const CLI::App*, const CLI::Error& e) {
     return std::string("kx9label: ") + e.what() + " (see kx9label --help)\n";
   });

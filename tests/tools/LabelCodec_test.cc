@@ -5,6 +5,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 namespace {
 
 using kx9tool::CodecError;
@@ -54,6 +56,28 @@ TEST(LabelCodecTest, EveryFieldRoundTripsThroughRecords) {
   kx9tool::LabelDocument back = kx9tool::DocumentFromJson(Compact(in));
   EXPECT_EQ(kx9tool::DocumentToJson(back.data.Data(), back.data.Count(), back.genericData), in);
   EXPECT_EQ(kx9tool::HexToBytes("00FFa5", "x"), (std::vector<BYTE>{0x00, 0xFF, 0xA5}));  // either case reads
+}
+
+// The streamed text is the tree's dump, byte for byte, in both forms:
+// with and without data, a list whose only element is null, extra keys.
+TEST(LabelCodecTest, StreamedDocumentIsTheDumpOfItsTree) {
+  kx9tool::LabelDocument doc = kx9tool::DocumentFromJson(Json::parse(kFull));
+  auto* list = &doc.data.Data()[1];
+  list->elements.Add(nullptr);  // skipped by both
+  kx9tool::LabelDocument empty;
+  kx9tool::LabelDocument bare = kx9tool::DocumentFromJson(Json::parse(R"({"data": [{"dataType": 14, "name": "L"}]})"));
+  const std::vector<std::pair<std::string, std::string>> extra{{"serviceBlock", "04000000"}, {"settings", "5a"}};
+  for (kx9tool::LabelDocument* d : {&doc, &empty, &bare}) {
+    for (bool full : {true, false}) {
+      for (const auto& more : {std::vector<std::pair<std::string, std::string>>{}, extra}) {
+        Json tree = kx9tool::DocumentToJson(d->data.Data(), d->data.Count(), d->genericData, full);
+        for (const auto& [key, value] : more) tree[key] = value;
+        std::ostringstream text;
+        kx9tool::WriteDocumentJson(text, d->data.Data(), d->data.Count(), d->genericData, full, more);
+        EXPECT_EQ(text.str(), tree.dump(2) + "\n") << "full " << full << ", " << more.size() << " extra";
+      }
+    }
+  }
 }
 
 // Keys left out take the records' construction values, which the compact
