@@ -50,8 +50,8 @@ std::vector<BYTE> Serialize(C& labels, Records& list) {
 
 // The eleven fields a block carries, then the comment and remark it does not.
 auto Fields(const _STKX9SYSTEMLABELDATA& s) {
-  return std::tie(s.ID, s.name.Str(), s.programName.Str(), s.CPUID, s.attribute, s.status, s.projectID, s.listID,
-                  s.dataType, s.dataSize, s.localName.Str(), s.comment.Str(), s.remark.Str());
+  return std::make_tuple(s.ID, s.name.View(), s.programName.View(), s.CPUID, s.attribute, s.status, s.projectID,
+                         s.listID, s.dataType, s.dataSize, s.localName.View(), s.comment.View(), s.remark.View());
 }
 
 }  // namespace

@@ -77,7 +77,7 @@ void KX9FormatLabelLines(LONG lCount, const _STKX9LABELSTRUCTURE* pData, bool bF
 // growing chunks, so that a datum's records can go as soon as its lines are
 // made, and the chunks can go one by one as they are copied into the image.
 // The flagged variables are collected in order for the system-label block.
-class KX9ImageLines : public KX9LineSink {
+class KX9ImageLines final : public KX9LineSink {
  public:
   explicit KX9ImageLines(bool bUtf16) : m_bUtf16(bUtf16) {}
   ~KX9ImageLines();

@@ -26,32 +26,6 @@ constexpr int kArraySizeFields = 3;  // dimensions a variable line carries
 // ---------------------------------------------------------------------------
 // Writing.
 
-// A field as a "%s" conversion takes it: its text up to its first zero unit;
-// with the number of characters escaping prefixes with a backslash, and
-// whether all are ASCII (one byte each in every supported code page).
-struct FieldScan {
-  std::size_t n;
-  std::size_t escapes;
-  bool bAscii;
-};
-inline FieldScan Scan(const CString& text) {
-  const std::u16string_view s = text.View();
-  const char16_t* p = s.data();
-  std::size_t n = s.size();
-  std::size_t escapes = 0;
-  unsigned bits = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    const char16_t c = p[i];
-    if (c == 0) {
-      n = i;
-      break;
-    }
-    escapes += static_cast<std::size_t>((c == u',') | (c == u'\\'));
-    bits |= c;
-  }
-  return FieldScan{n, escapes, bits < 0x80};
-}
-
 // The length of a field as a "%s" conversion takes it.
 inline std::size_t CLength(const CString& text) {
   const std::u16string_view s = text.View();
