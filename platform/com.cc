@@ -1,10 +1,10 @@
 // BSTR strings and task memory, with live counters so that tests can prove
 // every path frees what it was handed.
+#include <sys/mman.h>
+
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
-
-#include <sys/mman.h>
 
 #include "platform/kx9platform.h"
 
@@ -22,51 +22,75 @@ bool HookFails(PlatformAllocKind kind) {
 
 constexpr std::size_t kPrefix = sizeof(DWORD);
 
-// Small BSTRs are recycled through a per-thread cache of freed blocks, one
-// free list per 32-byte size class, each holding up to 1 MiB: the database
-// hands out one BSTR per text field, a whole batch of rows at a time, and
-// the heap would otherwise see every one of them. Sanitized builds skip it,
-// so that a use after free stays visible.
+// Small BSTRs and task-memory blocks are recycled through per-thread caches
+// of freed blocks, one free list per 32-byte size class, each holding up to
+// 1 MiB: the database hands out one BSTR per text field and one comment
+// array per row, a whole batch of rows at a time, and the heap would
+// otherwise see every one of them. Sanitized builds skip the caches, so that
+// a use after free stays visible.
 #if defined(__SANITIZE_ADDRESS__)
-constexpr bool kCacheBstrs = false;
+constexpr bool kCacheBlocks = false;
 #elif defined(__has_feature)
 #if __has_feature(address_sanitizer)
-constexpr bool kCacheBstrs = false;
+constexpr bool kCacheBlocks = false;
 #else
-constexpr bool kCacheBstrs = true;
+constexpr bool kCacheBlocks = true;
 #endif
 #else
-constexpr bool kCacheBstrs = true;
+constexpr bool kCacheBlocks = true;
 #endif
 constexpr std::size_t kClassBytes = 32;
-constexpr std::size_t kClasses = 8;  // blocks up to 256 bytes
+constexpr std::size_t kClasses = 16;  // blocks up to 512 bytes
 constexpr std::size_t kBytesPerClass = std::size_t{1} << 20;
 
-struct BstrCache {
+struct BlockCache {
   void* heads[kClasses];  // each free block starts with the next one's address
   std::size_t counts[kClasses];
-  bool closed;  // the thread is ending: free straight away
 };
-thread_local BstrCache t_cache;  // zero-initialized, no destructor: usable until the thread's very end
+// Zero-initialized and without destructors: usable until the thread's very end.
+thread_local BlockCache t_bstrs;
+thread_local BlockCache t_taskMem;
+thread_local bool t_closed;  // the thread is ending: free straight away
 
-void* Pop(std::size_t c) {
-  void* block = t_cache.heads[c];
+void* Pop(BlockCache& cache, std::size_t c) {
+  void* block = cache.heads[c];
   if (block != nullptr) {
-    std::memcpy(&t_cache.heads[c], block, sizeof(void*));
-    --t_cache.counts[c];
+    std::memcpy(&cache.heads[c], block, sizeof(void*));
+    --cache.counts[c];
   }
   return block;
 }
 
 // Frees the cached blocks when the thread ends.
-struct BstrCacheCloser {
-  ~BstrCacheCloser() {
-    t_cache.closed = true;
-    for (std::size_t c = 0; c < kClasses; ++c)
-      while (void* block = Pop(c)) std::free(block);
+struct CacheCloser {
+  ~CacheCloser() {
+    t_closed = true;
+    for (BlockCache* cache : {&t_bstrs, &t_taskMem})
+      for (std::size_t c = 0; c < kClasses; ++c)
+        while (void* block = Pop(*cache, c)) std::free(block);
   }
 };
-thread_local BstrCacheCloser t_cacheCloser;
+thread_local CacheCloser t_closer;
+
+// A block of size class c: a cached one, or a new one of the class's size.
+void* Take(BlockCache& cache, std::size_t c) {
+  (void)&t_closer;  // registers the thread's closer
+  void* block = Pop(cache, c);
+  return block != nullptr ? block : std::malloc((c + 1) * kClassBytes);
+}
+
+// Keeps a freed block of size class c when there is room; false: free it.
+bool Keep(BlockCache& cache, std::size_t c, void* block) {
+  if (t_closed || c >= kClasses || cache.counts[c] >= kBytesPerClass / ((c + 1) * kClassBytes)) return false;
+  std::memcpy(block, &cache.heads[c], sizeof(void*));
+  cache.heads[c] = block;
+  ++cache.counts[c];
+  return true;
+}
+
+// Task memory carries its size class in front of the caller's bytes, as
+// much as keeps the caller's alignment.
+constexpr std::size_t kTaskHeader = alignof(std::max_align_t);
 
 // The block size for a BSTR of `byteLen` bytes: prefix, units, a two-byte
 // zero and, with an odd byte length, one spare zero byte that keeps a whole
@@ -81,10 +105,8 @@ BSTR AllocBstrBytes(std::size_t byteLen) {
   const std::size_t need = BlockBytes(byteLen);
   unsigned char* block = nullptr;
   const std::size_t c = (need - 1) / kClassBytes;
-  if (kCacheBstrs && c < kClasses) {
-    (void)&t_cacheCloser;  // registers the thread's closer
-    block = static_cast<unsigned char*>(Pop(c));
-    if (block == nullptr) block = static_cast<unsigned char*>(std::malloc((c + 1) * kClassBytes));
+  if (kCacheBlocks && c < kClasses) {
+    block = static_cast<unsigned char*>(Take(t_bstrs, c));
   } else {
     block = static_cast<unsigned char*>(std::malloc(need));
   }
@@ -144,21 +166,25 @@ void SysFreeString(BSTR bstr) {
   if (bstr == nullptr) return;
   g_liveBstrs.fetch_sub(1, std::memory_order_relaxed);
   unsigned char* block = BstrBytes(bstr) - kPrefix;
-  if (kCacheBstrs && !t_cache.closed) {
-    const std::size_t c = (BlockBytes(SysStringByteLen(bstr)) - 1) / kClassBytes;
-    if (c < kClasses && t_cache.counts[c] < kBytesPerClass / ((c + 1) * kClassBytes)) {
-      std::memcpy(block, &t_cache.heads[c], sizeof(void*));
-      t_cache.heads[c] = block;
-      ++t_cache.counts[c];
-      return;
-    }
-  }
+  if (kCacheBlocks && Keep(t_bstrs, (BlockBytes(SysStringByteLen(bstr)) - 1) / kClassBytes, block)) return;
   std::free(block);
 }
 
 void* CoTaskMemAlloc(std::size_t cb) {
   if (HookFails(PlatformAllocKind::kTaskMem)) return nullptr;
-  void* p = std::malloc(cb == 0 ? 1 : cb);  // a zero-size request still yields a block
+  if (cb == 0) cb = 1;  // a zero-size request still yields a block
+  void* p = nullptr;
+  if (kCacheBlocks) {
+    if (cb > SIZE_MAX - kTaskHeader) return nullptr;
+    const std::size_t c = (kTaskHeader + cb - 1) / kClassBytes;
+    auto* block = static_cast<unsigned char*>(c < kClasses ? Take(t_taskMem, c) : std::malloc(kTaskHeader + cb));
+    if (block != nullptr) {
+      std::memcpy(block, &c, sizeof c);
+      p = block + kTaskHeader;
+    }
+  } else {
+    p = std::malloc(cb);
+  }
   if (p != nullptr) g_liveTaskMem.fetch_add(1, std::memory_order_relaxed);
   return p;
 }
@@ -166,7 +192,11 @@ void* CoTaskMemAlloc(std::size_t cb) {
 void CoTaskMemFree(void* pv) {
   if (pv == nullptr) return;
   g_liveTaskMem.fetch_sub(1, std::memory_order_relaxed);
-  std::free(pv);
+  if (!kCacheBlocks) return std::free(pv);
+  unsigned char* block = static_cast<unsigned char*>(pv) - kTaskHeader;
+  std::size_t c;
+  std::memcpy(&c, block, sizeof c);
+  if (!Keep(t_taskMem, c, block)) std::free(block);
 }
 
 void PlatformAdviseSequentialWrite(void* p, std::size_t n) {
