@@ -169,7 +169,9 @@ std::string Utf8(const CString& s, Where where) {
 
 // Puts the fields of one record into an object; in the compact form it
 // leaves out each field that holds the value of `initial`, a record of the
-// same kind as it is constructed, and each empty list.
+// same kind as it is constructed, and each empty list or object. Two kinds
+// share the record walks below: FieldWriter builds a JSON tree, TextWriter
+// writes the text that tree's dump(2) would be, straight away.
 class FieldWriter {
  public:
   FieldWriter(Json& j, const std::string& where, bool full) : m_j(j), m_where(where), m_full(full) {}
@@ -180,11 +182,39 @@ class FieldWriter {
   void Text(const char* key, const CString& value, const CString& initial) {
     if (m_full || value.View() != initial.View()) m_j[key] = Utf8(value, [&] { return At(m_where, key); });
   }
-  void List(const char* key, Json value) {
-    if (m_full || !value.empty()) m_j[key] = std::move(value);
+  // A list whose items fill(Items&) adds; nonEmpty tells whether it gets any.
+  template <class F>
+  void List(const char* key, bool nonEmpty, F fill) {
+    Json items = Json::array();
+    Items add{items, m_full};
+    fill(add);
+    if (m_full || nonEmpty) m_j[key] = std::move(items);
+  }
+  template <class F>
+  void Object(const char* key, const std::string& where, F fill) {
+    Json o = Json::object();
+    FieldWriter w(o, where, m_full);
+    fill(w);
+    if (m_full || !o.empty()) m_j[key] = std::move(o);
   }
   std::string Path(const char* key) const { return At(m_where, key); }
   bool Full() const { return m_full; }
+
+  struct Items {
+    Json& a;
+    bool full;
+    template <class Where>
+    void Text(const CString& value, Where where) {
+      a.push_back(Utf8(value, where));
+    }
+    template <class F>
+    void Object(const std::string& where, F fill) {
+      Json o = Json::object();
+      FieldWriter w(o, where, full);
+      fill(w);
+      a.push_back(std::move(o));
+    }
+  };
 
  private:
   Json& m_j;
@@ -192,24 +222,155 @@ class FieldWriter {
   bool m_full;
 };
 
-void WriteBase(FieldWriter& w, const _STKX9LABELSTRUCTUREBASEDATA& r, const _STKX9LABELSTRUCTUREBASEDATA& initial) {
+// JSON text as dump(2) writes it: strings escaped as the library does
+// (ensure_ascii off), containers without members as "{}" and "[]".
+void AppendJsonString(std::string& out, const std::string& utf8) {
+  out += '"';
+  for (char ch : utf8) {
+    const auto c = static_cast<unsigned char>(ch);
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (c < 0x20) {
+          static const char kHex[] = "0123456789abcdef";
+          out += "\\u00";
+          out += kHex[c >> 4];
+          out += kHex[c & 0xF];
+        } else {
+          out += ch;
+        }
+    }
+  }
+  out += '"';
+}
+
+class TextWriter {
+ public:
+  // An object nested `depth` containers deep; its "{" is written now.
+  TextWriter(std::string& out, int depth, const std::string& where, bool full)
+      : m_out(out), m_depth(depth), m_where(where), m_full(full) {
+    m_out += '{';
+  }
+  template <class T>
+  void Number(const char* key, T value, T initial) {
+    if (!m_full && value == initial) return;
+    Key(key);
+    m_out += std::to_string(value);
+  }
+  void Text(const char* key, const CString& value, const CString& initial) {
+    if (!m_full && value.View() == initial.View()) return;
+    Key(key);
+    AppendJsonString(m_out, Utf8(value, [&] { return At(m_where, key); }));
+  }
+  template <class F>
+  void List(const char* key, bool nonEmpty, F fill) {
+    if (!m_full && !nonEmpty) return;
+    Key(key);
+    Items add{m_out, m_depth + 1, m_full};
+    m_out += '[';
+    fill(add);
+    Close(add.any, m_depth + 1, ']');
+  }
+  template <class F>
+  void Object(const char* key, const std::string& where, F fill) {
+    std::string text;
+    TextWriter w(text, m_depth + 1, where, m_full);
+    fill(w);
+    if (!m_full && !w.m_any) return;
+    w.End();
+    Key(key);
+    m_out += text;
+  }
+  void End() { Close(m_any, m_depth, '}'); }
+  std::string Path(const char* key) const { return At(m_where, key); }
+  bool Full() const { return m_full; }
+
+  struct Items {
+    std::string& out;
+    int depth;
+    bool full;
+    bool any = false;
+    void Item() {
+      out += any ? ",\n" : "\n";
+      out.append(2 * static_cast<std::size_t>(depth + 1), ' ');
+      any = true;
+    }
+    template <class Where>
+    void Text(const CString& value, Where where) {
+      Item();
+      AppendJsonString(out, Utf8(value, where));
+    }
+    template <class F>
+    void Object(const std::string& where, F fill) {
+      Item();
+      TextWriter w(out, depth + 1, where, full);
+      fill(w);
+      w.End();
+    }
+  };
+
+ private:
+  void Key(const char* key) {
+    m_out += m_any ? ",\n" : "\n";
+    m_out.append(2 * static_cast<std::size_t>(m_depth + 1), ' ');
+    m_out += '"';
+    m_out += key;  // keys are plain ASCII names
+    m_out += "\": ";
+    m_any = true;
+  }
+  void Close(bool any, int depth, char bracket) {
+    if (any) {
+      m_out += '\n';
+      m_out.append(2 * static_cast<std::size_t>(depth), ' ');
+    }
+    m_out += bracket;
+  }
+
+  std::string& m_out;
+  int m_depth;
+  const std::string& m_where;
+  bool m_full;
+  bool m_any = false;
+};
+
+template <class W>
+void WriteBase(W& w, const _STKX9LABELSTRUCTUREBASEDATA& r, const _STKX9LABELSTRUCTUREBASEDATA& initial) {
   w.Number("lineNo", r.lineNo, initial.lineNo);
   w.Text("name", r.name, initial.name);
   // Comments are positional: the compact form ends after the last one that
   // is not as constructed.
   int used = KX9_COMMENT_COUNT;
   while (!w.Full() && used > 0 && r.comments[used - 1].View() == initial.comments[used - 1].View()) --used;
-  Json comments = Json::array();
-  for (int i = 0; i < used; ++i)
-    comments.push_back(Utf8(r.comments[i], [&] { return At(w.Path("comments"), static_cast<std::size_t>(i)); }));
-  w.List("comments", std::move(comments));
+  w.List("comments", used > 0, [&](auto& items) {
+    for (int i = 0; i < used; ++i)
+      items.Text(r.comments[i], [&] { return At(w.Path("comments"), static_cast<std::size_t>(i)); });
+  });
   w.Text("reservedText", r.reservedText, initial.reservedText);
 }
 
-Json SystemLabelToJson(const _STKX9SYSTEMLABELDATA& s, const std::string& where, bool full) {
+template <class W>
+void WriteSystemLabel(W& w, const _STKX9SYSTEMLABELDATA& s) {
   static const _STKX9SYSTEMLABELDATA initial;
-  Json j = Json::object();
-  FieldWriter w(j, where, full);
   w.Number("ID", s.ID, initial.ID);
   w.Text("name", s.name, initial.name);
   w.Text("programName", s.programName, initial.programName);
@@ -223,10 +384,10 @@ Json SystemLabelToJson(const _STKX9SYSTEMLABELDATA& s, const std::string& where,
   w.Number("dataType", s.dataType, initial.dataType);
   w.Number("dataSize", s.dataSize, initial.dataSize);
   w.Text("localName", s.localName, initial.localName);
-  return j;
 }
 
-void WriteVariable(FieldWriter& w, const _STKX9LABELSTRUCTUREGVLDATA& r, bool full) {
+template <class W>
+void WriteVariable(W& w, const _STKX9LABELSTRUCTUREGVLDATA& r) {
   static const _STKX9LABELSTRUCTUREGVLDATA initial;
   static const _STKX9LABELSTRUCTUREGVLDEVICE initialDevice;
   static const _STARRAYSIZEINFO initialSize;
@@ -235,28 +396,23 @@ void WriteVariable(FieldWriter& w, const _STKX9LABELSTRUCTUREGVLDATA& r, bool fu
   w.Number("structType", r.structType, initial.structType);
   w.Text("dataTypeName", r.dataTypeName, initial.dataTypeName);
   w.Text("initData", r.initData, initial.initData);
-  Json devices = Json::array();
-  for (int i = 0; i < r.devices.GetSize(); ++i) {
-    const std::string path = At(w.Path("devices"), static_cast<std::size_t>(i));
-    Json d = Json::object();
-    FieldWriter dw(d, path, full);
-    dw.Text("device", r.devices[i].device, initialDevice.device);
-    dw.Text("deviceExtra", r.devices[i].deviceExtra, initialDevice.deviceExtra);
-    devices.push_back(std::move(d));
-  }
-  w.List("devices", std::move(devices));
+  w.List("devices", r.devices.GetSize() > 0, [&](auto& items) {
+    for (int i = 0; i < r.devices.GetSize(); ++i)
+      items.Object(At(w.Path("devices"), static_cast<std::size_t>(i)), [&](auto& dw) {
+        dw.Text("device", r.devices[i].device, initialDevice.device);
+        dw.Text("deviceExtra", r.devices[i].deviceExtra, initialDevice.deviceExtra);
+      });
+  });
   w.Text("remark", r.remark, initial.remark);
-  w.List("systemLabel", SystemLabelToJson(r.systemLabel, w.Path("systemLabel"), full));
+  w.Object("systemLabel", w.Path("systemLabel"), [&](auto& sw) { WriteSystemLabel(sw, r.systemLabel); });
   w.Text("exAccess", r.exAccess, initial.exAccess);
-  Json sizes = Json::array();
-  for (int i = 0; i < r.arraySizes.GetSize(); ++i) {
-    Json s = Json::object();
-    FieldWriter sw(s, w.Path("arraySizes"), full);
-    sw.Number("value1", r.arraySizes[i].value1, initialSize.value1);
-    sw.Number("value2", r.arraySizes[i].value2, initialSize.value2);
-    sizes.push_back(std::move(s));
-  }
-  w.List("arraySizes", std::move(sizes));
+  w.List("arraySizes", r.arraySizes.GetSize() > 0, [&](auto& items) {
+    for (int i = 0; i < r.arraySizes.GetSize(); ++i)
+      items.Object(w.Path("arraySizes"), [&](auto& sw) {
+        sw.Number("value1", r.arraySizes[i].value1, initialSize.value1);
+        sw.Number("value2", r.arraySizes[i].value2, initialSize.value2);
+      });
+  });
   w.Text("dynamicAttr1", r.dynamicAttr1, initial.dynamicAttr1);
   w.Text("dynamicAttr2", r.dynamicAttr2, initial.dynamicAttr2);
   w.Number("dynamicAttr3", r.dynamicAttr3, initial.dynamicAttr3);
@@ -264,9 +420,8 @@ void WriteVariable(FieldWriter& w, const _STKX9LABELSTRUCTUREGVLDATA& r, bool fu
   w.Text("dynamicAttr5", r.dynamicAttr5, initial.dynamicAttr5);
 }
 
-Json ElementToJsonAt(LONG dataType, const _STKX9LABELSTRUCTUREBASEDATA& element, const std::string& where, bool full) {
-  Json j = Json::object();
-  FieldWriter w(j, where, full);
+template <class W>
+void WriteElement(W& w, LONG dataType, const _STKX9LABELSTRUCTUREBASEDATA& element) {
   if (dataType == KX9_DATATYPE_SDT) {
     static const _STKX9LABELSTRUCTURESDTDATA initial;
     const auto& r = static_cast<const _STKX9LABELSTRUCTURESDTDATA&>(element);
@@ -274,11 +429,17 @@ Json ElementToJsonAt(LONG dataType, const _STKX9LABELSTRUCTUREBASEDATA& element,
     w.Text("dataTypeName", r.dataTypeName, initial.dataTypeName);
     w.Text("initData", r.initData, initial.initData);
   } else if (dataType == KX9_DATATYPE_GVL) {
-    WriteVariable(w, static_cast<const _STKX9LABELSTRUCTUREGVLDATA&>(element), full);
+    WriteVariable(w, static_cast<const _STKX9LABELSTRUCTUREGVLDATA&>(element));
   } else {
     static const _STKX9LABELSTRUCTUREBASEDATA initial;
     WriteBase(w, element, initial);
   }
+}
+
+Json ElementToJsonAt(LONG dataType, const _STKX9LABELSTRUCTUREBASEDATA& element, const std::string& where, bool full) {
+  Json j = Json::object();
+  FieldWriter w(j, where, full);
+  WriteElement(w, dataType, element);
   return j;
 }
 
@@ -448,7 +609,7 @@ Json DataToJson(const _STKX9LABELSTRUCTURE* data, LONG count, bool full) {
       elements.push_back(
           ElementToJsonAt(d.dataType, *d.elements[k], At(w.Path("elements"), static_cast<std::size_t>(k)), full));
     }
-    w.List("elements", std::move(elements));
+    if (full || !elements.empty()) j["elements"] = std::move(elements);
     out.push_back(std::move(j));
   }
   return out;
@@ -513,6 +674,10 @@ class DumpWriter {
     m_first.back() = false;
     if (key != nullptr) m_out << Json(key).dump() << ": ";
   }
+  // Containers open around the next member.
+  int Depth() const { return static_cast<int>(m_first.size()); }
+  // Text already indented for where it stands.
+  void Raw(const std::string& text) { m_out.write(text.data(), static_cast<std::streamsize>(text.size())); }
   // A whole value, indented for where it stands.
   void Value(const Json& value) {
     const std::string text = value.dump(2);
@@ -565,11 +730,15 @@ void WriteDocumentJson(std::ostream& out, const _STKX9LABELSTRUCTURE* data, LONG
       if (full || bAny) {
         w.Member("elements");
         w.Open('[');
+        std::string text;
         for (int k = 0; k < d.elements.GetSize(); ++k) {
           if (d.elements[k] == nullptr) continue;
           w.Member();
-          w.Value(
-              ElementToJsonAt(d.dataType, *d.elements[k], At(fw.Path("elements"), static_cast<std::size_t>(k)), full));
+          text.clear();
+          TextWriter tw(text, w.Depth(), At(fw.Path("elements"), static_cast<std::size_t>(k)), full);
+          WriteElement(tw, d.dataType, *d.elements[k]);
+          tw.End();
+          w.Raw(text);
         }
         w.Close(']');
       }

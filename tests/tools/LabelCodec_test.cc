@@ -63,7 +63,8 @@ TEST(LabelCodecTest, EveryFieldRoundTripsThroughRecords) {
 TEST(LabelCodecTest, StreamedDocumentIsTheDumpOfItsTree) {
   kx9tool::LabelDocument doc = kx9tool::DocumentFromJson(Json::parse(kFull));
   auto* list = &doc.data.Data()[1];
-  list->elements.Add(nullptr);  // skipped by both
+  list->elements[0]->comments[1] = u"q\"t\tx\u0001\u001f\u007f\b\f/";  // every escape the dump makes
+  list->elements.Add(nullptr);                                         // skipped by both
   kx9tool::LabelDocument empty;
   kx9tool::LabelDocument bare = kx9tool::DocumentFromJson(Json::parse(R"({"data": [{"dataType": 14, "name": "L"}]})"));
   const std::vector<std::pair<std::string, std::string>> extra{{"serviceBlock", "04000000"}, {"settings", "5a"}};
