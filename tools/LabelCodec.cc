@@ -735,7 +735,8 @@ void WriteDocumentJson(std::ostream& out, const _STKX9LABELSTRUCTURE* data, LONG
           if (d.elements[k] == nullptr) continue;
           w.Member();
           text.clear();
-          TextWriter tw(text, w.Depth(), At(fw.Path("elements"), static_cast<std::size_t>(k)), full);
+          const std::string path = At(fw.Path("elements"), static_cast<std::size_t>(k));  // outlives the writer
+          TextWriter tw(text, w.Depth(), path, full);
           WriteElement(tw, d.dataType, *d.elements[k]);
           tw.End();
           w.Raw(text);
