@@ -164,16 +164,21 @@ ULONG CKX9ComFuncLabelStructure::GetAllDataMain(LONG* pCount, _STKX9LABELSTRUCTU
   return ulResult;
 }
 
-ULONG CKX9ComFuncLabelStructure::GetAllDataType(LONG lType, LONG* pCount, _STKX9LABELSTRUCTURE* pData) {
+ULONG CKX9ComFuncLabelStructure::GetDataIDs(LONG lType, LONG& lChildren, std::unique_ptr<STOBJECTID[]>& pIDs) {
   const LONG lParentType = GetParentCollectionType(lType);
   STOBJECTID stParentID = STOBJECTID::Null();
   LONG lDetail = 0;
   if (m_pWorkspace->GetChildIDByType(m_stObjectID, lParentType, &stParentID, &lDetail) != S_OK) return KX9_ERR_DB;
-
-  LONG lChildren = 0;
   STOBJECTID* pRawIDs = nullptr;
-  ULONG ulResult = GetCollectionList(stParentID, lChildren, &pRawIDs);
-  std::unique_ptr<STOBJECTID[]> pIDs(pRawIDs);
+  const ULONG ulResult = GetCollectionList(stParentID, lChildren, &pRawIDs);
+  pIDs.reset(pRawIDs);
+  return ulResult;
+}
+
+ULONG CKX9ComFuncLabelStructure::GetAllDataType(LONG lType, LONG* pCount, _STKX9LABELSTRUCTURE* pData) {
+  LONG lChildren = 0;
+  std::unique_ptr<STOBJECTID[]> pIDs;
+  ULONG ulResult = GetDataIDs(lType, lChildren, pIDs);
   if (ulResult != KX9_OK) return ulResult;
 
   // GetCollectionList reports 0 or the number of children, never less.
@@ -196,15 +201,9 @@ ULONG CKX9ComFuncLabelStructure::GetAllDataType(LONG lType, LONG* pCount, _STKX9
 }
 
 ULONG CKX9ComFuncLabelStructure::GatherImageLines(LONG lType, KX9ImageLines& lines, bool& bFormatFailed) {
-  const LONG lParentType = GetParentCollectionType(lType);
-  STOBJECTID stParentID = STOBJECTID::Null();
-  LONG lDetail = 0;
-  if (m_pWorkspace->GetChildIDByType(m_stObjectID, lParentType, &stParentID, &lDetail) != S_OK) return KX9_ERR_DB;
-
   LONG lChildren = 0;
-  STOBJECTID* pRawIDs = nullptr;
-  ULONG ulResult = GetCollectionList(stParentID, lChildren, &pRawIDs);
-  std::unique_ptr<STOBJECTID[]> pIDs(pRawIDs);
+  std::unique_ptr<STOBJECTID[]> pIDs;
+  ULONG ulResult = GetDataIDs(lType, lChildren, pIDs);
   if (ulResult != KX9_OK) return ulResult;
 
   const bool bFlagAllowed = m_eMode != KX9LabelModeWithoutSystemLabel;

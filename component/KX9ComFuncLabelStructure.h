@@ -211,6 +211,8 @@ class KX9_EXPORT CKX9ComFuncLabelStructure {
 
  private:
   // --- export, one datum at a time ---------------------------------------------
+  // The IDs of the project's data of type lType (SDTs or GVLs), in order.
+  ULONG GetDataIDs(LONG lType, LONG& lChildren, std::unique_ptr<STOBJECTID[]>& pIDs);
   // GetAllDataType's filling pass without the record array: each datum is
   // read into one record, its lines go to `lines` and the record goes before
   // the next datum is read. Once formatting fails, bFormatFailed is set and

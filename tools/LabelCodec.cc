@@ -593,21 +593,31 @@ _STKX9LABELSTRUCTUREBASEDATA* ElementFromJson(LONG dataType, const Json& element
   Fail(where, "no element kind for dataType " + std::to_string(dataType));
 }
 
-Json DataToJson(const _STKX9LABELSTRUCTURE* data, LONG count, bool full) {
+namespace {
+
+// A datum's own fields, without its elements.
+Json DatumHead(const _STKX9LABELSTRUCTURE& d, const std::string& where, bool full) {
   static const _STKX9LABELSTRUCTURE initial;
+  Json j = Json::object();
+  FieldWriter w(j, where, full);
+  w.Number("dataType", d.dataType, initial.dataType);
+  w.Text("name", d.name, initial.name);
+  return j;
+}
+
+}  // namespace
+
+Json DataToJson(const _STKX9LABELSTRUCTURE* data, LONG count, bool full) {
   Json out = Json::array();
   for (LONG i = 0; i < count; ++i) {
     const _STKX9LABELSTRUCTURE& d = data[i];
     const std::string where = At("data", static_cast<std::size_t>(i));
-    Json j = Json::object();
-    FieldWriter w(j, where, full);
-    w.Number("dataType", d.dataType, initial.dataType);
-    w.Text("name", d.name, initial.name);
+    Json j = DatumHead(d, where, full);
     Json elements = Json::array();
     for (int k = 0; k < d.elements.GetSize(); ++k) {
       if (d.elements[k] == nullptr) continue;
       elements.push_back(
-          ElementToJsonAt(d.dataType, *d.elements[k], At(w.Path("elements"), static_cast<std::size_t>(k)), full));
+          ElementToJsonAt(d.dataType, *d.elements[k], At(At(where, "elements"), static_cast<std::size_t>(k)), full));
     }
     if (full || !elements.empty()) j["elements"] = std::move(elements);
     out.push_back(std::move(j));
@@ -701,7 +711,6 @@ class DumpWriter {
 void WriteDocumentJson(std::ostream& out, const _STKX9LABELSTRUCTURE* data, LONG count,
                        const std::vector<BYTE>& genericData, bool full,
                        const std::vector<std::pair<std::string, std::string>>& extra) {
-  static const _STKX9LABELSTRUCTURE initial;
   DumpWriter w(out);
   w.Open('{');
   if (full) {
@@ -715,10 +724,7 @@ void WriteDocumentJson(std::ostream& out, const _STKX9LABELSTRUCTURE* data, LONG
       const _STKX9LABELSTRUCTURE& d = data[i];
       const std::string where = At("data", static_cast<std::size_t>(i));
       // The datum's own fields as DataToJson writes them, then its elements one by one.
-      Json head = Json::object();
-      FieldWriter fw(head, where, full);
-      fw.Number("dataType", d.dataType, initial.dataType);
-      fw.Text("name", d.name, initial.name);
+      const Json head = DatumHead(d, where, full);
       w.Member();
       w.Open('{');
       for (auto it = head.begin(); it != head.end(); ++it) {
@@ -735,7 +741,7 @@ void WriteDocumentJson(std::ostream& out, const _STKX9LABELSTRUCTURE* data, LONG
           if (d.elements[k] == nullptr) continue;
           w.Member();
           text.clear();
-          const std::string path = At(fw.Path("elements"), static_cast<std::size_t>(k));  // outlives the writer
+          const std::string path = At(At(where, "elements"), static_cast<std::size_t>(k));  // outlives the writer
           TextWriter tw(text, w.Depth(), path, full);
           WriteElement(tw, d.dataType, *d.elements[k]);
           tw.End();
