@@ -273,12 +273,11 @@ ULONG CKX9ComFuncLabelStructure::_addDynamicLabelStructMapX(STOBJECTID stStructI
       const CString strMemberName = BstrText(stRow.name);
       if (stDevice.device.IsEmpty()) {
         // "<label><suffix>.<member>"; a failed conversion leaves the device empty.
-        std::u16string strFullName;
-        strFullName.reserve(static_cast<std::size_t>(strLabelName.GetLength() + strArraySuffix.GetLength() + 1 +
-                                                     strMemberName.GetLength()));
-        strFullName.append(strLabelName.View()).append(strArraySuffix.View()).append(1, u'.');
-        strFullName.append(strMemberName.View());
-        _convertLabelToKORVEXDevice(CString(std::move(strFullName)), stDevice.device);
+        CString strFullName(strLabelName);
+        strFullName += strArraySuffix;
+        strFullName += u'.';
+        strFullName += strMemberName;
+        _convertLabelToKORVEXDevice(strFullName, stDevice.device);
       }
 
       _STKX9DYNAMICSTRUCTELEM& stElem = pStruct->elements.ElementAt(lMember);

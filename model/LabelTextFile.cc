@@ -14,9 +14,6 @@ namespace {
 
 using U16 = std::u16string;
 
-// The white space a line loses in front, as TrimLeft takes it.
-inline bool IsTrimSpace(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
-
 constexpr char16_t kDefaultFileName[] = u"LabelStructure.txt";
 constexpr std::size_t kWriteChunk = 1u << 20;
 constexpr std::size_t kReadChunk = 1u << 20;
@@ -105,10 +102,9 @@ LONG CKX9ComFuncLabelStructure::ReadTextFile(CString strPath, _STKX9LABELSTRUCTU
 
     text.clear();
     AppendAnsiToWide(reinterpret_cast<const BYTE*>(content.data()) + pos, end - pos, text);
-    std::size_t lead = 0;
-    while (lead < text.size() && IsTrimSpace(text[lead])) ++lead;
     text.push_back(u',');
-    CString strLine(text.data() + lead, static_cast<int>(text.size() - lead));
+    CString strLine(text.data(), static_cast<int>(text.size()));
+    strLine.TrimLeft();  // in place: the block is the line's own
     const std::u16string_view line = strLine.View();
     if (KX9HeaderDataType(line.data(), line.size() - 1) != 0) ++lCount;  // the line holds its appended comma
     arrLines.Add(std::move(strLine));

@@ -115,7 +115,7 @@ STOBJECTID RefDatabaseImpl::NewId(const Object* parent, LONG type, ProjectObject
     // serial bits of word 1 skip 0 and the whole serial in word 2 keeps IDs
     // unique once they wrap.
     id.dwWord[0] = static_cast<DWORD>(type);
-    id.dwWord[1] = 0xFF000000u | static_cast<DWORD>((serial - 1) % 0xFFFFFFu + 1);
+    id.dwWord[1] = kElementIdMark | static_cast<DWORD>((serial - 1) % 0xFFFFFFu + 1);
     id.dwWord[2] = static_cast<DWORD>(serial);
     id.dwWord[3] = static_cast<DWORD>(serial >> 32);
   } else if (type == VN_TYPE_GVL && parent && parent->m_lType == VN_TYPE_GVL_COLLECTION_X && project) {
@@ -128,7 +128,7 @@ STOBJECTID RefDatabaseImpl::NewId(const Object* parent, LONG type, ProjectObject
     id.dwWord[3] = project->m_dwNextStructNo++;
   } else {
     id.dwWord[0] = static_cast<DWORD>(serial);
-    id.dwWord[1] = 0x00100000u | static_cast<DWORD>((serial >> 32) & 0xFFFFFu);
+    id.dwWord[1] = kObjectIdMark | static_cast<DWORD>((serial >> 32) & 0xFFFFFu);
   }
   return id;
 }

@@ -600,6 +600,11 @@ struct ObjectIdHash {
 // Last word of every ID the database makes, so that an ID rebuilt from its
 // key alone never matches.
 constexpr DWORD kIdTag = 0x52454644u;
+// Word 1 of an ID made from a serial: an element's starts with 0xFF (its
+// serial in words 2 and 3), any other object's with 0x001 (its serial in
+// word 0 and the low 20 bits of word 1).
+constexpr DWORD kElementIdMark = 0xFF000000u;
+constexpr DWORD kObjectIdMark = 0x00100000u;
 
 // Every object by ID, owning them. Most IDs carry the object's creation
 // serial: those objects sit in a vector by serial, so that making one costs
@@ -660,8 +665,8 @@ class ObjectTable {
   // The creation serial an ID of this database carries, or kNoSlot.
   static std::size_t Slot(const STOBJECTID& id) {
     if (id.dwWord[11] != kIdTag) return kNoSlot;
-    if ((id.dwWord[1] >> 24) == 0xFF) return id.dwWord[3] == 0 ? id.dwWord[2] : kNoSlot;  // elements
-    if ((id.dwWord[1] & 0xFFF00000u) == 0x00100000u) return (id.dwWord[1] & 0xFFFFFu) == 0 ? id.dwWord[0] : kNoSlot;
+    if ((id.dwWord[1] & 0xFF000000u) == kElementIdMark) return id.dwWord[3] == 0 ? id.dwWord[2] : kNoSlot;
+    if ((id.dwWord[1] & 0xFFF00000u) == kObjectIdMark) return (id.dwWord[1] & 0xFFFFFu) == 0 ? id.dwWord[0] : kNoSlot;
     return kNoSlot;
   }
 
