@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 extern "C" {
@@ -85,5 +86,25 @@ long long ResetPeakRss() {
 }
 
 long long PeakRssKiB() { return StatusKiB("VmHWM:"); }
+
+void ProfileRegion(bool on) {
+  // perf acknowledges each command on the second FIFO, so that sampling has
+  // switched before the caller goes on.
+  static std::FILE* control = nullptr;
+  static std::FILE* ack = nullptr;
+  static const bool wanted = [] {
+    const char* c = std::getenv("KX9_BENCH_PERF_CTL");
+    const char* a = std::getenv("KX9_BENCH_PERF_ACK");
+    if (c == nullptr || a == nullptr) return false;
+    control = std::fopen(c, "w");
+    ack = std::fopen(a, "r");
+    return control != nullptr && ack != nullptr;
+  }();
+  if (!wanted) return;
+  std::fputs(on ? "enable\n" : "disable\n", control);
+  std::fflush(control);
+  char reply[16];
+  std::fgets(reply, sizeof reply, ack);
+}
 
 }  // namespace kx9bench

@@ -15,4 +15,9 @@ long long ResetPeakRss();
 // The peak RSS since the last reset (KiB).
 long long PeakRssKiB();
 
+// Switches a profiler's sampling on or off around the measured operation:
+// with KX9_BENCH_PERF_CTL and KX9_BENCH_PERF_ACK naming the FIFOs of
+// `perf record --control=fifo:CTL,ACK -D -1`, only timed passes are sampled.
+void ProfileRegion(bool on);
+
 }  // namespace kx9bench

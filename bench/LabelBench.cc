@@ -123,8 +123,12 @@ class HeapMeter {
     op();
     m_peakGrowth = kx9bench::PeakRssKiB() - rss;
   }
-  void Begin() { m_allocs = kx9bench::Allocations(); }
+  void Begin() {
+    m_allocs = kx9bench::Allocations();
+    kx9bench::ProfileRegion(true);
+  }
   void End() {
+    kx9bench::ProfileRegion(false);
     m_total += kx9bench::Allocations() - m_allocs;
     ++m_passes;
   }
