@@ -1,6 +1,6 @@
 // File: Coding.cc
 //
-// Texts in the byte coding shared by the row store and the database file.
+// Texts in the byte coding of the row store.
 #include "refdb/RefDatabaseImpl.h"
 
 namespace refdb {

@@ -27,42 +27,6 @@ Object* ProjectObject::FindStructure(const std::u16string& name) const {
   return it == m_structures.end() || it->second.empty() ? nullptr : it->second.front();
 }
 
-void ProjectObject::SavePayload(ByteWriter& w) const {
-  w.U32(m_dwProjectNo);
-  w.U32(m_dwNextListNo);
-  w.U32(m_dwNextStructNo);
-  w.U32(static_cast<DWORD>(m_service.m_block.size()));
-  w.Raw(m_service.m_block.data(), m_service.m_block.size());
-  w.U8(m_service.m_bSizeOverridden ? 1 : 0);
-  w.I64(m_service.m_llReportedSize);
-  w.U32(static_cast<DWORD>(m_service.m_conversions.size()));
-  for (const auto& c : m_service.m_conversions) {
-    w.Text(c.first);
-    w.Text(c.second);
-  }
-}
-
-bool ProjectObject::LoadPayload(ByteReader& r) {
-  m_dwProjectNo = r.U32();
-  m_dwNextListNo = r.U32();
-  m_dwNextStructNo = r.U32();
-  DWORD n = r.U32();
-  if (n > r.Remaining()) return false;
-  m_service.m_block.resize(n);
-  r.Raw(m_service.m_block.data(), n);
-  m_service.m_bSizeOverridden = r.U8() != 0;
-  m_service.m_llReportedSize = r.I64();
-  DWORD conversions = r.U32();
-  if (conversions > r.Remaining() / 8) return false;
-  for (DWORD i = 0; i < conversions && r.Ok(); ++i) {
-    std::u16string label = r.Text();
-    std::u16string device = r.Text();
-    m_service.m_conversionIndex.emplace(label, m_service.m_conversions.size());
-    m_service.m_conversions.emplace_back(std::move(label), std::move(device));
-  }
-  return r.Ok();
-}
-
 // --- LabelServiceObject --------------------------------------------------------------
 
 HRESULT LabelServiceObject::QueryInterface(REFIID iid, void** ppv) {
@@ -226,29 +190,6 @@ HRESULT GenericDataObject::SetGenericData(LONG kind, LONG length, const BYTE* by
   if (it == m_blobs.end()) it = m_blobs.insert(m_blobs.end(), {kind, {}});
   it->second.assign(bytes, bytes + length);
   return S_OK;
-}
-
-void GenericDataObject::SavePayload(ByteWriter& w) const {
-  w.U32(static_cast<DWORD>(m_blobs.size()));
-  for (const auto& b : m_blobs) {
-    w.I32(b.first);
-    w.U32(static_cast<DWORD>(b.second.size()));
-    w.Raw(b.second.data(), b.second.size());
-  }
-}
-
-bool GenericDataObject::LoadPayload(ByteReader& r) {
-  DWORD n = r.U32();
-  if (n > r.Remaining() / 8) return false;
-  for (DWORD i = 0; i < n && r.Ok(); ++i) {
-    LONG kind = r.I32();
-    DWORD size = r.U32();
-    if (size > r.Remaining()) return false;
-    std::vector<BYTE> bytes(size);
-    r.Raw(bytes.data(), size);
-    m_blobs.emplace_back(kind, std::move(bytes));
-  }
-  return r.Ok();
 }
 
 // --- ElementObject ---------------------------------------------------------------------
@@ -505,65 +446,6 @@ HRESULT ElementObject::SetLocalName(BSTR v, LONG* d) {
 }
 HRESULT ElementObject::GetLocalName(BSTR* v, LONG* d) {
   return GetTextField(Op::SystemLabel_GetLocalName, SysOrDefault().localName, v, d);
-}
-
-void ElementObject::SavePayload(ByteWriter& w) const {
-  w.U32(m_ulLineNo);
-  w.I32(m_lExAccess);
-  w.I32(m_lClassKeyWord);
-  w.I32(m_lStructKind);
-  w.I32(m_lTypeCode);
-  w.U8(static_cast<BYTE>((m_bHasTypeCode ? 1 : 0) | (m_bHasTypeName ? 2 : 0) | (m_bHasStructDefine ? 4 : 0) |
-                         (m_pSys ? 8 : 0)));
-  for (const CString* s :
-       {&m_strComment, &m_strInitData, &m_strTypeString, &m_strRemark, &m_strDevice, &m_strDeviceExtra, &m_strTypeName})
-    w.Text(std::u16string(s->View()));
-  w.Id(m_structDefineID);
-  w.U32(static_cast<DWORD>(m_arrMemberDevices.size()));
-  for (std::size_t i = 0; i < m_arrMemberDevices.size(); ++i) {
-    w.Text(m_arrMemberDevices[i]);
-    w.Text(m_arrMemberExtras[i]);
-  }
-  if (m_pSys) {
-    const SystemLabelFields& s = *m_pSys;
-    for (const CString* t : {&s.name, &s.programName, &s.comment, &s.remark, &s.localName})
-      w.Text(std::u16string(t->View()));
-    for (LONG v : {s.valueType, s.listID, s.id, s.cpuID, s.projectID, s.status}) w.I32(v);
-    w.U32(s.attribute);
-    w.U32(s.valueSize);
-  }
-}
-
-bool ElementObject::LoadPayload(ByteReader& r) {
-  m_ulLineNo = r.U32();
-  m_lExAccess = r.I32();
-  m_lClassKeyWord = r.I32();
-  m_lStructKind = r.I32();
-  m_lTypeCode = r.I32();
-  const BYTE flags = r.U8();
-  m_bHasTypeCode = (flags & 1) != 0;
-  m_bHasTypeName = (flags & 2) != 0;
-  m_bHasStructDefine = (flags & 4) != 0;
-  for (CString* s :
-       {&m_strComment, &m_strInitData, &m_strTypeString, &m_strRemark, &m_strDevice, &m_strDeviceExtra, &m_strTypeName})
-    *s = CString(r.Text());
-  m_structDefineID = r.Id();
-  DWORD n = r.U32();
-  if (n > r.Remaining() / 8) return false;
-  m_arrMemberDevices.resize(n);
-  m_arrMemberExtras.resize(n);
-  for (DWORD i = 0; i < n; ++i) {
-    m_arrMemberDevices[i] = r.Text();
-    m_arrMemberExtras[i] = r.Text();
-  }
-  if (flags & 8) {
-    SystemLabelFields& s = Sys();
-    for (CString* t : {&s.name, &s.programName, &s.comment, &s.remark, &s.localName}) *t = CString(r.Text());
-    for (LONG* v : {&s.valueType, &s.listID, &s.id, &s.cpuID, &s.projectID, &s.status}) *v = r.I32();
-    s.attribute = static_cast<WORD>(r.U32());
-    s.valueSize = static_cast<WORD>(r.U32());
-  }
-  return r.Ok();
 }
 
 }  // namespace refdb

@@ -11,8 +11,6 @@
 namespace refdb {
 namespace {
 
-constexpr DWORD kListKeyHigh = 0xE0030000u;
-constexpr DWORD kStructKeyHigh = 0xE0300000u;
 
 bool Contains(const std::vector<IID>& list, REFIID iid) {
   return std::find(list.begin(), list.end(), iid) != list.end();

@@ -247,16 +247,19 @@ class RefDatabase {
   // their first request, with the device given to each.
   std::vector<std::pair<std::u16string, std::u16string>> ConvertedLabels(const STOBJECTID& project) const;
 
-  // --- persistence --------------------------------------------------------
+  // --- project file -------------------------------------------------------
   // Writes the whole database (every project, object, field, row, array
   // size, blob, service block, conversion, flag, name, stamp and counter) to
-  // `path` in the database's own binary format; false on I/O error. Faults,
-  // withheld interfaces and call counts are not content and are not saved.
-  bool SaveToFile(const std::string& path) const;
-  // Replaces the content with the database saved at `path`; IDs stay as they
-  // were. False (content unchanged) when the file cannot be read or is not a
-  // complete database file of this version.
-  bool LoadFromFile(const std::string& path);
+  // the project file at `path`, an SQLite database, in one transaction: a
+  // crash at any moment leaves the file as it was or as it is after. A file
+  // that is there must be a project file. Faults, withheld interfaces and
+  // call counts are test settings, not content, and are not saved. False,
+  // with *error naming the file and the problem, when it could not be saved.
+  bool SaveToFile(const std::string& path, std::string* error = nullptr) const;
+  // Replaces the content with the project file at `path`; IDs stay as they
+  // were. False, with *error naming the file and the problem and the content
+  // unchanged, when the file is not a sound project file of this version.
+  bool LoadFromFile(const std::string& path, std::string* error = nullptr);
   // The projects, in creation order.
   std::vector<STOBJECTID> Projects() const;
 

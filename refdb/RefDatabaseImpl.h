@@ -1,8 +1,8 @@
 // File: RefDatabaseImpl.h
 //
 // Inside of the reference database: the object tree, one class per kind of
-// object, the row tables and the byte coding shared by the row store and the
-// database file. Only refdb/*.cc include it.
+// object, the row tables and the byte coding of the row store. Only
+// refdb/*.cc include it.
 //
 // Every object is a COM-style object owned by the database. GetDataObject
 // hands out its primary IUnknown, borrowed; QueryInterface hands out one of
@@ -164,10 +164,6 @@ class Object {
   // The interface `iid` when this kind of object has it, else null; adds no
   // reference.
   virtual void* Offer(REFIID iid) { return nullptr; }
-  // The kind-specific state, for the database file.
-  virtual void SavePayload(ByteWriter& w) const {}
-  virtual bool LoadPayload(ByteReader& r) { return true; }
-
   HRESULT DoQueryInterface(REFIID iid, void** ppv);
   ULONG DoAddRef();
   ULONG DoRelease();
@@ -254,8 +250,6 @@ class ProjectObject final : public Object, public IUnknown {
   ProjectObject(RefDatabaseImpl* db, LONG type) : Object(db, type), m_service(this) {}
   REFDB_IUNKNOWN
   IUnknown* Unknown() override { return this; }
-  void SavePayload(ByteWriter& w) const override;
-  bool LoadPayload(ByteReader& r) override;
 
   // High-capacity structured types by name, for GetRowObjectID.
   void IndexStructure(Object* sdt);
@@ -276,11 +270,6 @@ class GvlCollectionObject final : public Object, public IVNDataABS_GlobalLabelSe
   REFDB_IUNKNOWN
   IUnknown* Unknown() override { return static_cast<IVNDataABS_GlobalLabelSetting*>(this); }
   void* Offer(REFIID iid) override;
-  void SavePayload(ByteWriter& w) const override { w.I32(m_lFlag); }
-  bool LoadPayload(ByteReader& r) override {
-    m_lFlag = r.I32();
-    return r.Ok();
-  }
   HRESULT GetExternalFlag(LONG* flag, LONG* detail) override;
   HRESULT SetExternalFlag(LONG flag, LONG* detail) override;
 
@@ -296,15 +285,6 @@ class HcGvlCollectionObject final : public Object,
   REFDB_IUNKNOWN
   IUnknown* Unknown() override { return static_cast<IVNDataABS_Storage*>(this); }
   void* Offer(REFIID iid) override;
-  void SavePayload(ByteWriter& w) const override {
-    w.I32(m_lFlag);
-    w.I64(m_llFlushes);
-  }
-  bool LoadPayload(ByteReader& r) override {
-    m_lFlag = r.I32();
-    m_llFlushes = r.I64();
-    return r.Ok();
-  }
   HRESULT Flush(LONG* detail) override;
   HRESULT GetExternalFlag(LONG* flag, LONG* detail) override;
 
@@ -319,8 +299,6 @@ class GenericDataObject final : public Object, public IVNDataABS_GenericData {
   REFDB_IUNKNOWN
   IUnknown* Unknown() override { return static_cast<IVNDataABS_GenericData*>(this); }
   void* Offer(REFIID iid) override;
-  void SavePayload(ByteWriter& w) const override;
-  bool LoadPayload(ByteReader& r) override;
   HRESULT GetGenericData(LONG kind, LONG* length, BYTE* buffer, LONG* detail) override;
   HRESULT SetGenericData(LONG kind, LONG length, const BYTE* bytes, LONG* detail) override;
 
@@ -384,8 +362,6 @@ class ElementObject final : public Object,
   REFDB_IUNKNOWN
   IUnknown* Unknown() override { return static_cast<VariableBridge*>(this); }
   void* Offer(REFIID iid) override;
-  void SavePayload(ByteWriter& w) const override;
-  bool LoadPayload(ByteReader& r) override;
 
   // IVNDataABS_Variable
   HRESULT SetLineNo(ULONG lineNo, LONG* detail) override;
@@ -471,6 +447,18 @@ class ElementObject final : public Object,
 
 // --- rows --------------------------------------------------------------------
 
+// The row code's layout: the numbers (4 bytes each), the texts (a unit
+// count, 0xFFFFFFFF for a null text, then the units), the comment (a count,
+// then a 64-bit key and a text per entry) and, in variable rows, the member
+// devices (a count, then a device and an extra text per entry).
+struct RowLayout {
+  std::size_t numbers;
+  std::size_t texts;
+  bool devices;
+};
+constexpr RowLayout kVariableRowLayout{15, 15, true};
+constexpr RowLayout kMemberRowLayout{4, 7, false};
+
 // One row of a high-capacity table: its fields coded by the row codec (an
 // empty code is a fresh, all-zero row) and its array sizes.
 struct StoredRow {
@@ -498,9 +486,15 @@ class RowTable {
   // True when every one of the `count` IDs names a live row.
   bool AllExist(LONG count, const LONG* rowIDs) const;
 
-  void Save(ByteWriter& w) const;
-  // `validCode` checks the code of each row read.
-  bool Load(ByteReader& r, bool (*validCode)(const std::vector<BYTE>&));
+  // The live rows in ID order, for the project file.
+  template <class F>
+  void ForEachLive(F f) const {
+    for (const StoredRow& row : m_rows)
+      if (row.bLive) f(row);
+  }
+  // Appends a row read from a project file; false unless its ID is at least
+  // the first one, above every row's and below the next ID.
+  bool AppendLoaded(StoredRow row);
 
   // Wider than a row ID, so that running out of IDs is seen, never wrapped.
   LONGLONG m_llNextRowID = kFirstRowID;
@@ -518,8 +512,6 @@ class HcGvlObject final : public Object, public IVNDataABS_HighCapacityGlobalVar
   REFDB_IUNKNOWN
   IUnknown* Unknown() override { return static_cast<IVNDataABS_HighCapacityGlobalVariable*>(this); }
   void* Offer(REFIID iid) override;
-  void SavePayload(ByteWriter& w) const override { m_table.Save(w); }
-  bool LoadPayload(ByteReader& r) override;
 
   HRESULT AddRows(LONG count, LONG* rowIDs, LONG* detail) override;
   HRESULT DeleteRows(LONG count, const LONG* rowIDs, LONG* detail) override;
@@ -542,8 +534,6 @@ class HcSdtObject final : public Object, public IVNDataABS_HighCapacityStructure
   REFDB_IUNKNOWN
   IUnknown* Unknown() override { return static_cast<IVNDataABS_HighCapacityStructure*>(this); }
   void* Offer(REFIID iid) override;
-  void SavePayload(ByteWriter& w) const override { m_table.Save(w); }
-  bool LoadPayload(ByteReader& r) override;
 
   HRESULT AddRows(LONG count, LONG* rowIDs, LONG* detail) override;
   HRESULT DeleteRows(LONG count, const LONG* rowIDs, LONG* detail) override;
@@ -605,6 +595,10 @@ constexpr DWORD kIdTag = 0x52454644u;
 // word 0 and the low 20 bits of word 1).
 constexpr DWORD kElementIdMark = 0xFF000000u;
 constexpr DWORD kObjectIdMark = 0x00100000u;
+// Word 1 of a high-capacity GVL's and SDT's ID (the project number in word 2,
+// the list or structure number in word 3).
+constexpr DWORD kListKeyHigh = 0xE0030000u;
+constexpr DWORD kStructKeyHigh = 0xE0300000u;
 
 // Every object by ID, owning them. Most IDs carry the object's creation
 // serial: those objects sit in a vector by serial, so that making one costs
@@ -701,9 +695,6 @@ class RefDatabaseImpl {
   // Called when the last reference to a deleted object goes.
   void Bury(Object* object);
 
-  void Save(ByteWriter& w) const;
-  bool Load(ByteReader& r);
-
   FaultTable m_faults;
   WorkspaceObject m_workspace;
   ObjectTable m_objects;
@@ -721,8 +712,6 @@ class RefDatabaseImpl {
 
  private:
   STOBJECTID NewId(const Object* parent, LONG type, ProjectObject* project);
-  void SaveObject(ByteWriter& w, const Object* o) const;
-  bool LoadObject(ByteReader& r, Object* parent, int depth);
 };
 
 }  // namespace refdb

@@ -92,6 +92,12 @@ BSTR MemberRow::*const kMemberTexts[] = {&MemberRow::name,       &MemberRow::dat
 LONG MemberRow::*const kMemberLongs[] = {&MemberRow::lineNo, &MemberRow::classKeyword, &MemberRow::dataTypeCode,
                                          &MemberRow::spareValue};
 
+// The project file reads and writes codes by this layout.
+static_assert(kVariableRowLayout.numbers == sizeof kVarLongs / sizeof kVarLongs[0] + sizeof kVarDwords / sizeof kVarDwords[0] &&
+              kVariableRowLayout.texts == kVarTextCount);
+static_assert(kMemberRowLayout.numbers == sizeof kMemberLongs / sizeof kMemberLongs[0] &&
+              kMemberRowLayout.texts == sizeof kMemberTexts / sizeof kMemberTexts[0]);
+
 bool Valid(const VarRow& r) {
   return ValidComment(r.comment) && r.memberDeviceCount >= 0 &&
          (r.memberDeviceCount == 0 || (r.memberDevices != nullptr && r.memberDeviceExtras != nullptr));
@@ -190,31 +196,6 @@ std::u16string VarTextOf(const StoredRow& row, int index) {
   for (int i = 0; i < index; ++i) rd.SkipText();
   return rd.Text();
 }
-
-// True when `code` is a complete variable (or member) row code.
-bool ValidCode(const std::vector<BYTE>& code, bool member) {
-  if (code.empty()) return true;
-  ByteReader rd(code.data(), code.size());
-  const std::size_t numbers = member
-                                  ? sizeof kMemberLongs / sizeof kMemberLongs[0]
-                                  : sizeof kVarLongs / sizeof kVarLongs[0] + sizeof kVarDwords / sizeof kVarDwords[0];
-  const std::size_t texts = member ? sizeof kMemberTexts / sizeof kMemberTexts[0] : kVarTextCount;
-  rd.Skip(numbers * 4);
-  for (std::size_t i = 0; i < texts; ++i) rd.SkipText();
-  const DWORD comments = rd.U32();
-  for (DWORD i = 0; i < comments && rd.Ok(); ++i) {
-    rd.Skip(8);
-    rd.SkipText();
-  }
-  if (!member) {
-    const DWORD devices = rd.U32();
-    for (DWORD i = 0; i < 2 * static_cast<ULONGLONG>(devices) && rd.Ok(); ++i) rd.SkipText();
-  }
-  return rd.Ok() && rd.Remaining() == 0;
-}
-
-bool ValidVarCode(const std::vector<BYTE>& code) { return ValidCode(code, false); }
-bool ValidMemberCode(const std::vector<BYTE>& code) { return ValidCode(code, true); }
 
 template <class Row>
 HRESULT GetRowsOf(RowTable& table, LONG count, const LONG* rowIDs, Row* rows, LONG* detail) {
@@ -323,58 +304,14 @@ HRESULT RowTable::Ids(LONG count, LONG* rowIDs, LONG* returned, LONG* detail) co
   return S_OK;
 }
 
-void RowTable::Save(ByteWriter& w) const {
-  w.I64(m_llNextRowID);
-  w.U32(static_cast<DWORD>(m_lLive));
-  for (const StoredRow& row : m_rows) {
-    if (!row.bLive) continue;
-    w.I32(row.lRowID);
-    w.U32(static_cast<DWORD>(row.code.size()));
-    w.Raw(row.code.data(), row.code.size());
-    w.U32(static_cast<DWORD>(row.arraySizes.size()));
-    for (const stVNArraySizeX& e : row.arraySizes) {
-      w.I64(e.value1);
-      w.I64(e.value2);
-    }
-  }
+bool RowTable::AppendLoaded(StoredRow row) {
+  const LONGLONG last = m_rows.empty() ? kFirstRowID - 1 : m_rows.back().lRowID;
+  if (row.lRowID <= last || row.lRowID >= m_llNextRowID) return false;
+  row.bLive = true;
+  m_rows.push_back(std::move(row));
+  ++m_lLive;
+  return true;
 }
-
-bool RowTable::Load(ByteReader& r, bool (*validCode)(const std::vector<BYTE>&)) {
-  m_llNextRowID = r.I64();
-  const DWORD n = r.U32();
-  if (m_llNextRowID < kFirstRowID) return false;
-  if (!r.Ok() || n > r.Remaining() / 12) return false;
-  m_rows.clear();
-  m_rows.reserve(n);
-  LONG previous = 0;
-  for (DWORD i = 0; i < n; ++i) {
-    StoredRow row;
-    row.lRowID = r.I32();
-    // Rows must come in ascending ID order below the next ID, as they were kept.
-    if (row.lRowID <= previous || row.lRowID >= m_llNextRowID) return false;
-    previous = row.lRowID;
-    const DWORD size = r.U32();
-    if (!r.Ok() || size > r.Remaining()) return false;
-    row.code.resize(size);
-    r.Raw(row.code.data(), size);
-    if (!r.Ok() || !validCode(row.code)) return false;
-    const DWORD sizes = r.U32();
-    if (!r.Ok() || sizes > r.Remaining() / 16) return false;
-    row.arraySizes.resize(sizes);
-    for (stVNArraySizeX& e : row.arraySizes) {
-      e.value1 = r.I64();
-      e.value2 = r.I64();
-    }
-    m_rows.push_back(std::move(row));
-  }
-  m_lLive = static_cast<LONG>(n);
-  return r.Ok();
-}
-
-// --- HcGvlObject ---------------------------------------------------------------------
-
-bool HcGvlObject::LoadPayload(ByteReader& r) { return m_table.Load(r, ValidVarCode); }
-bool HcSdtObject::LoadPayload(ByteReader& r) { return m_table.Load(r, ValidMemberCode); }
 
 void* HcGvlObject::Offer(REFIID iid) {
   if (IsEqualIID(iid, IIDOf<IVNDataABS_HighCapacityGlobalVariable>()))
