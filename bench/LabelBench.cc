@@ -1,15 +1,19 @@
 // File: LabelBench.cc
 //
-// Throughput of export, import, image writing and reading, and dynamic-label
-// gathering, at project sizes from 10,000 to 1,000,000 variables. Every case
-// reports bytes per second (of the envelope or image it makes or reads) so
-// that it can be set beside BM_Copy, a plain copy of the same number of
-// bytes measured in the same run. Inputs are built outside the timed loop.
+// Throughput of export, import, image writing and reading, dynamic-label
+// gathering, and saving and opening the project file, at project sizes from
+// 10,000 to 1,000,000 variables. Every case reports bytes per second (of the
+// envelope, image or project file it makes or reads) so that it can be set
+// beside BM_Copy, a plain copy of the same number of bytes measured in the
+// same run. Inputs are built outside the timed loop.
 //
 //   kx9label_bench --benchmark_filter='BM_(Copy|Export|Import)/.*100000$'
 #include <benchmark/benchmark.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -372,6 +376,99 @@ void BM_DynamicLabels(benchmark::State& state, LONG variables) {
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * variables);
 }
 
+// The project file the save and open cases use, one per process.
+std::string ProjectFilePath() {
+  return "/tmp/kx9label_bench_" + std::to_string(static_cast<long>(::getpid())) + ".kx9p";
+}
+
+// Removes the file and whatever SQLite keeps beside it, so every save
+// writes a new file.
+void RemoveProjectFile(const std::string& path) {
+  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) std::remove((path + suffix).c_str());
+}
+
+double MiB(double bytes) { return bytes / (1024.0 * 1024.0); }
+
+long long FileSize(const std::string& path) {
+  struct stat st = {};
+  return ::stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : 0;
+}
+
+// The file beside the envelope: what the whole project costs on disk
+// against what its export carries.
+void ReportSizes(benchmark::State& state, const Fixture& f, long long fileSize) {
+  state.counters["file_MB"] = MiB(static_cast<double>(fileSize));
+  state.counters["envelope_MB"] = MiB(static_cast<double>(f.envelope.size()));
+}
+
+void BM_ProjectSave(benchmark::State& state, Series series, LONG variables) {
+  Fixture& f = GetFixture(series, variables);
+  if (f.envelope.empty()) {
+    state.SkipWithError("the project could not be built");
+    return;
+  }
+  const std::string path = ProjectFilePath();
+  HeapMeter heap;
+  RemoveProjectFile(path);
+  heap.WarmUp([&] { f.db.SaveToFile(path); });
+  long long fileSize = FileSize(path);
+  int64_t bytes = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    RemoveProjectFile(path);
+    std::string error;
+    heap.Begin();
+    state.ResumeTiming();
+    if (!f.db.SaveToFile(path, &error)) state.SkipWithError(("SaveToFile failed: " + error).c_str());
+    state.PauseTiming();
+    heap.End();
+    fileSize = FileSize(path);
+    bytes += fileSize;
+    state.ResumeTiming();
+  }
+  RemoveProjectFile(path);
+  state.SetBytesProcessed(bytes);
+  ReportSizes(state, f, fileSize);
+  heap.Report(state, variables);
+}
+
+void BM_ProjectOpen(benchmark::State& state, Series series, LONG variables) {
+  Fixture& f = GetFixture(series, variables);
+  const std::string path = ProjectFilePath();
+  RemoveProjectFile(path);
+  std::string error;
+  if (f.envelope.empty() || !f.db.SaveToFile(path, &error)) {
+    state.SkipWithError(("no project file to open: " + error).c_str());
+    return;
+  }
+  const long long fileSize = FileSize(path);
+  int64_t bytes = 0;
+  HeapMeter heap;
+  {
+    refdb::RefDatabase db;
+    heap.WarmUp([&] { db.LoadFromFile(path); });
+  }
+  for (auto _ : state) {
+    // Each open goes into a fresh database; making and dropping it is not
+    // timed.
+    state.PauseTiming();
+    auto db = std::make_unique<refdb::RefDatabase>();
+    heap.Begin();
+    state.ResumeTiming();
+    if (!db->LoadFromFile(path, &error)) state.SkipWithError(("LoadFromFile failed: " + error).c_str());
+    bytes += fileSize;
+    state.PauseTiming();
+    heap.End();
+    if (db->ObjectCount() != f.db.ObjectCount()) state.SkipWithError("the file opened with other objects");
+    db.reset();
+    state.ResumeTiming();
+  }
+  RemoveProjectFile(path);
+  state.SetBytesProcessed(bytes);
+  ReportSizes(state, f, fileSize);
+  heap.Report(state, variables);
+}
+
 void Register() {
   const Series standard = CKX9ComFuncLabelStructure::KX9LabelCPUSeriesStandard;
   const Series x = CKX9ComFuncLabelStructure::KX9LabelCPUSeriesX;
@@ -391,6 +488,12 @@ void Register() {
     if (n >= 100000) {
       shape(benchmark::RegisterBenchmark(("BM_Export/x/" + size).c_str(), BM_Export, x, n), n);
       shape(benchmark::RegisterBenchmark(("BM_Import/x/" + size).c_str(), BM_Import, x, n), n);
+      for (const auto& s : {std::make_pair(std::string("classic/"), standard), std::make_pair(std::string("x/"), x)}) {
+        shape(benchmark::RegisterBenchmark(("BM_ProjectSave/" + s.first + size).c_str(), BM_ProjectSave, s.second, n),
+              n);
+        shape(benchmark::RegisterBenchmark(("BM_ProjectOpen/" + s.first + size).c_str(), BM_ProjectOpen, s.second, n),
+              n);
+      }
     }
     for (bool utf16 : {true, false}) {
       const std::string enc = utf16 ? "utf16/" : "ansi/";

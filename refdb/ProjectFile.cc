@@ -207,6 +207,41 @@ bool CheckHeader(sqlite3* db) {
 
 // --- save ----------------------------------------------------------------------
 
+// A text inside a row's code: its units lie at an even offset of the code,
+// so they can be read in place.
+struct TextView {
+  const char16_t* units = nullptr;
+  std::size_t count = 0;
+  bool isNull = true;
+};
+
+TextView ReadView(ByteReader& r) {
+  TextView t;
+  const DWORD n = r.U32();
+  if (n == 0xFFFFFFFFu || !r.Ok()) return t;
+  if (n > r.Remaining() / 2) {
+    r.Skip(r.Remaining() + 1);  // marks the reader failed
+    return t;
+  }
+  t.isNull = false;
+  t.count = n;
+  t.units = reinterpret_cast<const char16_t*>(r.Here());
+  r.Skip(2 * static_cast<std::size_t>(n));
+  return t;
+}
+
+void BindText(Statement& st, const TextView& t) {
+  if (t.isNull)
+    st.Null();
+  else
+    st.Text(t.units, t.count);
+}
+
+struct CommentEntry {
+  ULONGLONG key;
+  TextView text;
+};
+
 class Saver {
  public:
   Saver(sqlite3* db, const RefDatabaseImpl& impl) : m_db(db), m_impl(impl) {}
@@ -274,7 +309,7 @@ class Saver {
   std::unordered_map<const Object*, LONGLONG> m_oids;
   std::unique_ptr<Statement> m_projects, m_conversions, m_flags, m_generic, m_elements, m_memberDevices, m_rowTables,
       m_varRows, m_varComments, m_varDevices, m_memberRows, m_memberComments, m_arraySizes;
-  std::vector<std::u16string> m_texts;  // a row's texts, alive until its insert ran
+  std::vector<CommentEntry> m_comments;  // a row's comment, read from its code
 };
 
 bool IsKnownType(LONG type) {
@@ -375,74 +410,71 @@ void Saver::SaveState(const Object* o, LONGLONG oid) {
 void Saver::SaveRows(const HcGvlObject& list, LONGLONG oid) {
   Prepared(m_rowTables, "row_tables", 2).Int(oid).Int(list.m_table.m_llNextRowID).Run();
   SaveRowTable(list.m_table, oid, kVariableRowLayout,
-               Prepared(m_varRows, "variable_rows", 3 + kVariableRowLayout.numbers + kVariableRowLayout.texts),
+               Prepared(m_varRows, "variable_rows", 5 + kVariableRowLayout.numbers + kVariableRowLayout.texts),
                Prepared(m_varComments, "variable_comments", 5), &Prepared(m_varDevices, "variable_devices", 5));
 }
 
 void Saver::SaveRows(const HcSdtObject& sdt, LONGLONG oid) {
   Prepared(m_rowTables, "row_tables", 2).Int(oid).Int(sdt.m_table.m_llNextRowID).Run();
   SaveRowTable(sdt.m_table, oid, kMemberRowLayout,
-               Prepared(m_memberRows, "member_rows", 3 + kMemberRowLayout.numbers + kMemberRowLayout.texts),
+               Prepared(m_memberRows, "member_rows", 5 + kMemberRowLayout.numbers + kMemberRowLayout.texts),
                Prepared(m_memberComments, "member_comments", 5), nullptr);
 }
 
-// Splits each row's code into the columns of its row, comment and device rows.
+// Splits each row's code into the columns of its row, comment and device
+// rows. The texts are bound where they lie in the code.
 template <class Rows, class Comments>
 void Saver::SaveRowTable(const RowTable& table, LONGLONG oid, const RowLayout& layout, Rows& rows,
                          Comments& comments, Statement* devices) {
-  m_texts.resize(std::max<std::size_t>(layout.texts, 2));
   Statement& sizes = Prepared(m_arraySizes, "array_sizes", 5);
   table.ForEachLive([&](const StoredRow& row) {
-    rows.Int(oid).Int(row.lRowID).Int(row.code.empty() ? 1 : 0);
-    ByteReader r(row.code.data(), row.code.size());
     const bool fresh = row.code.empty();
+    rows.Int(oid).Int(row.lRowID).Int(fresh ? 1 : 0);
+    ByteReader r(row.code.data(), row.code.size());
     for (std::size_t i = 0; i < layout.numbers; ++i) {
       // The last two numbers of a variable row are unsigned.
       const bool unsignedNumber = layout.devices && i + 2 >= layout.numbers;
       rows.Int(fresh ? 0 : unsignedNumber ? static_cast<LONGLONG>(r.U32()) : r.I32());
     }
     for (std::size_t i = 0; i < layout.texts; ++i) {
-      bool isNull = true;
-      if (!fresh) m_texts[i] = r.Text(&isNull);
-      if (isNull)
-        rows.Null();
-      else
-        rows.Text(m_texts[i]);
+      TextView t;
+      if (!fresh) t = ReadView(r);
+      BindText(rows, t);
     }
+    m_comments.clear();
+    const DWORD nComments = fresh ? 0 : r.U32();
+    for (DWORD i = 0; i < nComments && r.Ok(); ++i) {
+      const ULONGLONG key = r.U64();
+      m_comments.push_back(CommentEntry{key, ReadView(r)});
+    }
+    // Keys that count up by one from the first are kept as the first key
+    // and a count, and only the entries with a text other than "" as rows.
+    bool consecutive = !m_comments.empty();
+    for (std::size_t i = 1; i < m_comments.size() && consecutive; ++i)
+      consecutive = m_comments[i].key == m_comments[0].key + i;
+    rows.Int(static_cast<LONGLONG>(m_comments.size()));
+    if (consecutive)
+      rows.Int(static_cast<LONGLONG>(m_comments[0].key));
+    else
+      rows.Null();
     rows.Run();
-    if (fresh) {
-      // A fresh row has no comment and no devices, but may have array sizes.
-    } else {
-      const DWORD nComments = r.U32();
-      for (DWORD i = 0; i < nComments && r.Ok(); ++i) {
-        const ULONGLONG key = r.U64();
-        bool isNull = true;
-        m_texts[0] = r.Text(&isNull);
-        comments.Int(oid).Int(row.lRowID).Int(i).Int(static_cast<LONGLONG>(key));
-        if (isNull)
-          comments.Null();
-        else
-          comments.Text(m_texts[0]);
-        comments.Run();
-      }
-      const DWORD nDevices = devices ? r.U32() : 0;
-      for (DWORD i = 0; i < nDevices && r.Ok(); ++i) {
-        bool nullDevice = true, nullExtra = true;
-        m_texts[0] = r.Text(&nullDevice);
-        m_texts[1] = r.Text(&nullExtra);
-        devices->Int(oid).Int(row.lRowID).Int(i);
-        if (nullDevice)
-          devices->Null();
-        else
-          devices->Text(m_texts[0]);
-        if (nullExtra)
-          devices->Null();
-        else
-          devices->Text(m_texts[1]);
-        devices->Run();
-      }
-      if (!r.Ok() || r.Remaining() != 0) Raise("row " + Num(row.lRowID) + " is damaged in memory");
+    for (std::size_t i = 0; i < m_comments.size(); ++i) {
+      const CommentEntry& c = m_comments[i];
+      if (consecutive && !c.text.isNull && c.text.count == 0) continue;
+      comments.Int(oid).Int(row.lRowID).Int(static_cast<LONGLONG>(i)).Int(static_cast<LONGLONG>(c.key));
+      BindText(comments, c.text);
+      comments.Run();
     }
+    const DWORD nDevices = devices && !fresh ? r.U32() : 0;
+    for (DWORD i = 0; i < nDevices && r.Ok(); ++i) {
+      const TextView device = ReadView(r);
+      const TextView extra = ReadView(r);
+      devices->Int(oid).Int(row.lRowID).Int(i);
+      BindText(*devices, device);
+      BindText(*devices, extra);
+      devices->Run();
+    }
+    if (!r.Ok() || (!fresh && r.Remaining() != 0)) Raise("row " + Num(row.lRowID) + " is damaged in memory");
     for (std::size_t i = 0; i < row.arraySizes.size(); ++i)
       sizes.Int(oid).Int(row.lRowID).Int(static_cast<LONGLONG>(i)).Int(row.arraySizes[i].value1).Int(row.arraySizes[i].value2).Run();
   });
@@ -592,8 +624,9 @@ class Loader {
     Statement st(m_db, "SELECT next_serial, next_project_no FROM meta");
     if (!st.Next()) Raise("table meta is empty");
     Columns c(st.get(), "meta");
-    m_impl.m_ullNextSerial = static_cast<ULONGLONG>(c.Any(0));
-    m_impl.m_dwNextProjectNo = c.Dword(1);
+    // Counters stay far from wrapping round to numbers already given.
+    m_impl.m_ullNextSerial = static_cast<ULONGLONG>(c.Int(0, 1, INT64_MAX));
+    m_impl.m_dwNextProjectNo = static_cast<DWORD>(c.Int(1, 1, INT32_MAX));
     if (st.Next()) Raise("table meta has more than one row");
   }
 
@@ -693,8 +726,8 @@ class Loader {
       auto* p = FindAs<ProjectObject>(c.Any(0), "projects", "project");
       Seen(c.Any(0), "projects");
       p->m_dwProjectNo = c.Dword(1);
-      p->m_dwNextListNo = c.Dword(2);
-      p->m_dwNextStructNo = c.Dword(3);
+      p->m_dwNextListNo = static_cast<DWORD>(c.Int(2, 1, INT32_MAX));
+      p->m_dwNextStructNo = static_cast<DWORD>(c.Int(3, 1, INT32_MAX));
       p->m_service.m_block = c.Blob(4);
       p->m_service.m_bSizeOverridden = c.Int(5, 0, 1) != 0;
       p->m_service.m_llReportedSize = c.Any(6);
@@ -725,7 +758,13 @@ class Loader {
       const bool list = id.dwWord[1] == kListKeyHigh, structure = id.dwWord[1] == kStructKeyHigh;
       if (!list && !structure) continue;
       auto p = byNumber.find(id.dwWord[2]);
-      if (p == byNumber.end()) continue;  // not a number that project will give
+      if (p == byNumber.end()) {
+        // A project made later would give this number.
+        if (id.dwWord[2] >= m_impl.m_dwNextProjectNo)
+          Raise("object " + Num(o.oid) + " carries project number " + Num(id.dwWord[2]) +
+                ", not below meta's next_project_no");
+        continue;
+      }
       const DWORD next = list ? p->second->m_dwNextListNo : p->second->m_dwNextStructNo;
       if (id.dwWord[3] >= next)
         Raise("object " + Num(o.oid) + " carries number " + Num(id.dwWord[3]) + ", not below its project's " +
@@ -890,15 +929,11 @@ class Loader {
         else
           w.Text(s);
       }
-      const DWORD nComments = comment.Take(owner, rowID, [&](Columns& k) {
-        entries.U64(static_cast<ULONGLONG>(k.Any(3)));
-        bool isNull = true;
-        const std::u16string s = k.Text(4, &isNull);
-        if (isNull)
-          entries.Text(nullptr, 0);
-        else
-          entries.Text(s);
-      }, entries);
+      const LONGLONG nComments = c.Int(col, 0, INT32_MAX);
+      const bool consecutive = !c.IsNull(col + 1);
+      const ULONGLONG firstKey = consecutive ? static_cast<ULONGLONG>(c.Any(col + 1)) : 0;
+      if (consecutive && nComments == 0) c.Bad(col + 1, "is set for a row without comments");
+      ReadComments(comment, owner, rowID, nComments, consecutive, firstKey, entries);
       if (fresh && (!blank || nComments != 0)) c.Bad(2, "marks a fresh row that has fields");
       DWORD nDevices = 0;
       if (layout.devices) {
@@ -917,7 +952,7 @@ class Loader {
       StoredRow row;
       row.lRowID = static_cast<LONG>(rowID);
       if (!fresh) {
-        w.U32(nComments);
+        w.U32(static_cast<DWORD>(nComments));
         w.Raw(entries.Buffer().data(), entries.Buffer().size());
         if (layout.devices) {
           w.U32(nDevices);
@@ -929,6 +964,40 @@ class Loader {
     }
     comment.NoneLeft();
     if (devices) device.NoneLeft();
+  }
+
+  struct Cursor;
+
+  // Codes the `count` comment entries of row (owner, rowID) into `out`. With
+  // consecutive keys from `firstKey`, an entry without a comment row has
+  // the text "".
+  static void ReadComments(Cursor& rows, LONGLONG owner, LONGLONG rowID, LONGLONG count, bool consecutive,
+                           ULONGLONG firstKey, ByteWriter& out) {
+    out.Buffer().clear();
+    LONGLONG no = 0;
+    rows.Each(owner, rowID, [&](Columns& k) {
+      const LONGLONG at = k.Int(2, 0, count - 1);
+      if (at < no || (!consecutive && at != no)) k.Bad(2, "is not the next number");
+      for (; no < at; ++no) {  // entries without a row of their own
+        out.U64(firstKey + static_cast<ULONGLONG>(no));
+        out.Text(u"", 0);
+      }
+      const ULONGLONG key = static_cast<ULONGLONG>(k.Any(3));
+      if (consecutive && key != firstKey + static_cast<ULONGLONG>(at)) k.Bad(3, "does not follow the row's first key");
+      out.U64(key);
+      bool isNull = true;
+      const std::u16string text = k.Text(4, &isNull);
+      if (isNull)
+        out.Text(nullptr, 0);
+      else
+        out.Text(text);
+      ++no;
+    });
+    if (no < count && !consecutive) Raise("row " + Num(rowID) + " of object " + Num(owner) + " lacks comment rows");
+    for (; no < count; ++no) {
+      out.U64(firstKey + static_cast<ULONGLONG>(no));
+      out.Text(u"", 0);
+    }
   }
 
   // Walks a comment or device table beside its rows.
@@ -943,17 +1012,24 @@ class Loader {
     DWORD Take(LONGLONG owner, LONGLONG rowID, F f, ByteWriter& out) {
       out.Buffer().clear();
       DWORD n = 0;
+      Each(owner, rowID, [&](Columns& k) {
+        if (k.Any(2) != n) k.Bad(2, "is not the next number");
+        f(k);
+        ++n;
+      });
+      return n;
+    }
+    // Hands each row of (owner, rowID) to `f`.
+    template <class F>
+    void Each(LONGLONG owner, LONGLONG rowID, F f) {
       while (has) {
         Columns k(st.get(), table);
         const LONGLONG o = k.Any(0), r = k.Any(1);
         if (o < owner || (o == owner && r < rowID)) k.Bad(1, "names a row that does not exist");
         if (o != owner || r != rowID) break;
-        if (k.Any(2) != n) k.Bad(2, "is not the next number");
         f(k);
-        ++n;
         has = st.Next();
       }
-      return n;
     }
     void NoneLeft() {
       if (has) Columns(st.get(), table).Bad(1, "names a row that does not exist");

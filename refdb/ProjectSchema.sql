@@ -140,9 +140,13 @@ CREATE TABLE variable_rows (
   sys_program_name TEXT,
   sys_spare_text   TEXT,
   sys_local_name   TEXT,
+  comment_count     INTEGER NOT NULL,
+  comment_first_key INTEGER,           -- keys count up by one from here; NULL: each entry has its row
   PRIMARY KEY (list, row_id)
 ) WITHOUT ROWID;
 
+-- A row's comment entries. Where the row has a first key, an entry whose
+-- text is "" has no row here.
 CREATE TABLE variable_comments (
   list   INTEGER NOT NULL,
   row_id INTEGER NOT NULL,
@@ -177,6 +181,8 @@ CREATE TABLE member_rows (
   spare_text2    TEXT,
   spare_text3    TEXT,
   spare_text4    TEXT,
+  comment_count     INTEGER NOT NULL,
+  comment_first_key INTEGER,
   PRIMARY KEY (structure, row_id)
 ) WITHOUT ROWID;
 

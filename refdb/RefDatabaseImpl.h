@@ -142,6 +142,8 @@ class ByteReader {
   }
   bool Ok() const { return m_ok; }
   std::size_t Remaining() const { return m_n - m_pos; }
+  // Where the next value starts.
+  const BYTE* Here() const { return m_p + m_pos; }
 
  private:
   const BYTE* m_p;
