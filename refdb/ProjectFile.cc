@@ -244,7 +244,7 @@ struct CommentEntry {
 
 class Saver {
  public:
-  Saver(sqlite3* db, const RefDatabaseImpl& impl) : m_db(db), m_impl(impl) {}
+  Saver(sqlite3* db, RefDatabaseImpl& impl) : m_db(db), m_impl(impl) {}
 
   void Run() {
     Number();
@@ -265,7 +265,10 @@ class Saver {
         objects.Null();
       objects.Run();
     }
-    for (std::size_t i = 0; i < m_order.size(); ++i) SaveState(m_order[i], static_cast<LONGLONG>(i + 1));
+    for (std::size_t i = 0; i < m_order.size(); ++i) {
+      SaveState(m_order[i], static_cast<LONGLONG>(i + 1));
+      if (dynamic_cast<const ElementObject*>(m_order[i])) m_impl.Advance(1);
+    }
   }
 
  private:
@@ -303,7 +306,7 @@ class Saver {
   }
 
   sqlite3* m_db;
-  const RefDatabaseImpl& m_impl;
+  RefDatabaseImpl& m_impl;  // only its progress count changes
   std::vector<const Object*> m_order;
   std::vector<LONGLONG> m_childNo;
   std::unordered_map<const Object*, LONGLONG> m_oids;
@@ -475,6 +478,7 @@ void Saver::SaveRowTable(const RowTable& table, LONGLONG oid, const RowLayout& l
       devices->Run();
     }
     if (!r.Ok() || (!fresh && r.Remaining() != 0)) Raise("row " + Num(row.lRowID) + " is damaged in memory");
+    m_impl.Advance(1);
     for (std::size_t i = 0; i < row.arraySizes.size(); ++i)
       sizes.Int(oid).Int(row.lRowID).Int(static_cast<LONGLONG>(i)).Int(row.arraySizes[i].value1).Int(row.arraySizes[i].value2).Run();
   });
@@ -559,7 +563,8 @@ struct ObjectRow {
 
 class Loader {
  public:
-  Loader(sqlite3* db, RefDatabaseImpl& impl) : m_db(db), m_impl(impl) {}
+  // Reads into `impl`; `progress` hears of every element and row read.
+  Loader(sqlite3* db, RefDatabaseImpl& impl, RefDatabaseImpl& progress) : m_db(db), m_impl(impl), m_progress(progress) {}
 
   void Run() {
     if (!m_impl.m_projects.empty()) Raise("the database to read into is not empty");
@@ -714,6 +719,7 @@ class Loader {
       if (o.made == nullptr) Raise("object " + Num(o.oid) + " has a null ID or the ID of another object");
       o.made->m_bStamped = o.stamped;
       o.made->m_stStamp = o.stamp;
+      if (o.type == VN_TYPE_GLOBAL_VARIABLE || o.type == VN_TYPE_STRUCT_MEMBER) m_progress.Advance(1);
     }
   }
 
@@ -961,6 +967,7 @@ class Loader {
         row.code.assign(w.Buffer().begin(), w.Buffer().end());
       }
       if (!t->AppendLoaded(std::move(row))) c.Bad(1, "is not above the rows before it and below the table's next row ID");
+      m_progress.Advance(1);
     }
     comment.NoneLeft();
     if (devices) device.NoneLeft();
@@ -1052,6 +1059,7 @@ class Loader {
 
   sqlite3* m_db;
   RefDatabaseImpl& m_impl;
+  RefDatabaseImpl& m_progress;
   std::vector<ObjectRow> m_objects;  // by oid
   std::vector<std::size_t> m_walk;   // indexes in creation order
 };
@@ -1060,9 +1068,10 @@ class Loader {
 
 const char* ProjectSchemaSql() { return kSchemaSql; }
 
-bool ReadProjectTables(sqlite3* file, RefDatabase& db, std::string* problem) {
+namespace {
+bool ReadTables(sqlite3* file, RefDatabase& db, RefDatabaseImpl& progress, std::string* problem) {
   try {
-    Loader(file, db.Impl()).Run();
+    Loader(file, db.Impl(), progress).Run();
     return true;
   } catch (const Problem& p) {
     if (problem) *problem = p.what();
@@ -1070,6 +1079,11 @@ bool ReadProjectTables(sqlite3* file, RefDatabase& db, std::string* problem) {
     if (problem) *problem = "out of memory";
   }
   return false;
+}
+}  // namespace
+
+bool ReadProjectTables(sqlite3* file, RefDatabase& db, std::string* problem) {
+  return ReadTables(file, db, db.Impl(), problem);
 }
 
 bool RefDatabase::SaveToFile(const std::string& path, std::string* error) const {
@@ -1130,7 +1144,7 @@ bool RefDatabase::LoadFromFile(const std::string& path, std::string* error) {
     }
     RefDatabase fresh;
     std::string problem;
-    const bool read = ReadProjectTables(db, fresh, &problem);
+    const bool read = ReadTables(db, fresh, *m_impl, &problem);
     sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
     if (!read) Raise(problem);
 

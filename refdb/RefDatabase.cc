@@ -88,6 +88,7 @@ ULONG Object::DoRelease() {
 
 bool Object::Enter(Op op, LONG* detail, HRESULT* status) {
   if (m_pDb->Enter(op, detail, status)) return true;
+  if (m_lType == VN_TYPE_GLOBAL_VARIABLE || m_lType == VN_TYPE_STRUCT_MEMBER) m_pDb->Touch(this);
   if (m_bDeleted) {
     *status = Fail(detail, kStatusFailed, kDetailDeleted);
     return true;
@@ -417,6 +418,25 @@ void RefDatabase::WithholdServiceInterface(const IID& iid) { m_impl->m_withheldS
 bool RefDatabase::Exists(const STOBJECTID& id) const { return m_impl->Find(id) != nullptr; }
 
 long RefDatabase::ObjectCount() const { return m_impl->m_objects.Count(); }
+
+void RefDatabase::SetProgress(ProgressReport report, unsigned long long total) {
+  RefDatabaseImpl& db = *m_impl;
+  db.m_progress = std::move(report);
+  db.m_ullDone = 0;
+  db.m_ullNextReport = 0;
+  db.m_ullTotal = total;
+  ++db.m_ullEpoch;
+}
+
+unsigned long long RefDatabase::ElementsHeld() const {
+  unsigned long long n = 0;
+  m_impl->m_objects.ForEach([&n](const Object* o) {
+    if (o->m_lType == VN_TYPE_GLOBAL_VARIABLE || o->m_lType == VN_TYPE_STRUCT_MEMBER) ++n;
+    if (const auto* l = dynamic_cast<const HcGvlObject*>(o)) n += static_cast<unsigned long long>(l->m_table.Count());
+    if (const auto* s = dynamic_cast<const HcSdtObject*>(o)) n += static_cast<unsigned long long>(s->m_table.Count());
+  });
+  return n;
+}
 
 bool RefDatabase::LastUpdateTime(const STOBJECTID& id, SYSTEMTIME* time) const {
   Object* o = m_impl->Find(id);

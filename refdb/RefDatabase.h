@@ -67,6 +67,7 @@
 //
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -246,6 +247,17 @@ class RefDatabase {
   // Labels the project's device conversion has answered, in the order of
   // their first request, with the device given to each.
   std::vector<std::pair<std::u16string, std::u16string>> ConvertedLabels(const STOBJECTID& project) const;
+
+  // --- progress -------------------------------------------------------------
+  // Work as the database sees it: how many elements and rows it has read or
+  // written since the report was set, each element counted once, and the
+  // save and open of a project file object by object and row by row.
+  using ProgressReport = std::function<void(unsigned long long done, unsigned long long total)>;
+  // `report` hears the count every few thousand; `total` is what the work
+  // will reach when known (0: not known). Null stops the reports.
+  void SetProgress(ProgressReport report, unsigned long long total = 0);
+  // Elements and live rows the database holds, what reading all of it counts to.
+  unsigned long long ElementsHeld() const;
 
   // --- project file -------------------------------------------------------
   // Writes the whole database (every project, object, field, row, array

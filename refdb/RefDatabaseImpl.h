@@ -182,6 +182,7 @@ class Object {
   bool m_bDeleted = false;
   bool m_bStamped = false;
   LONG m_lRefs = 0;
+  ULONGLONG m_ullCounted = 0;  // the progress epoch in which it was last counted
   SYSTEMTIME m_stStamp{};
   std::u16string m_strName;
   // The tree: children in creation order as a doubly linked list, so that
@@ -711,6 +712,25 @@ class RefDatabaseImpl {
   std::unordered_map<LONG, std::vector<IID>> m_withheldByType;
   std::vector<IID> m_withheldService;
   LONG m_lReportedRowIDs = -1;  // GetRowIDs' count output when not negative
+
+  // Progress: counts `n` more units of work and reports every few thousand.
+  void Advance(ULONGLONG n) {
+    if (!m_progress) return;
+    m_ullDone += n;
+    if (m_ullDone >= m_ullNextReport) {
+      m_ullNextReport = m_ullDone + 4096;
+      m_progress(m_ullDone, m_ullTotal);
+    }
+  }
+  // Counts an element the first time an operation reaches it.
+  void Touch(Object* o) {
+    if (m_progress && o->m_ullCounted != m_ullEpoch) {
+      o->m_ullCounted = m_ullEpoch;
+      Advance(1);
+    }
+  }
+  RefDatabase::ProgressReport m_progress;
+  ULONGLONG m_ullDone = 0, m_ullTotal = 0, m_ullNextReport = 0, m_ullEpoch = 0;
 
  private:
   STOBJECTID NewId(const Object* parent, LONG type, ProjectObject* project);

@@ -343,12 +343,16 @@ HRESULT HcGvlObject::GetRowCount(LONG* count, LONG* detail) {
 
 HRESULT HcGvlObject::GetRows(LONG count, const LONG* rowIDs, VarRow* rows, LONG* detail) {
   REFDB_ENTER(HighCapacityGlobalVariable_GetRows);
-  return GetRowsOf(m_table, count, rowIDs, rows, detail);
+  const HRESULT hr = GetRowsOf(m_table, count, rowIDs, rows, detail);
+  if (hr == S_OK) m_pDb->Advance(static_cast<ULONGLONG>(count));
+  return hr;
 }
 
 HRESULT HcGvlObject::SetRows(LONG count, const VarRow* rows, LONG* detail) {
   REFDB_ENTER(HighCapacityGlobalVariable_SetRows);
-  return SetRowsOf(m_table, count, rows, detail);
+  const HRESULT hr = SetRowsOf(m_table, count, rows, detail);
+  if (hr == S_OK) m_pDb->Advance(static_cast<ULONGLONG>(count));
+  return hr;
 }
 
 HRESULT HcGvlObject::GetArraySizeCount(LONG rowID, LONG* count, LONG* detail) {
@@ -428,12 +432,16 @@ HRESULT HcSdtObject::GetRowCount(LONG* count, LONG* detail) {
 
 HRESULT HcSdtObject::GetRows(LONG count, const LONG* rowIDs, MemberRow* rows, LONG* detail) {
   REFDB_ENTER(HighCapacityStructure_GetRows);
-  return GetRowsOf(m_table, count, rowIDs, rows, detail);
+  const HRESULT hr = GetRowsOf(m_table, count, rowIDs, rows, detail);
+  if (hr == S_OK) m_pDb->Advance(static_cast<ULONGLONG>(count));
+  return hr;
 }
 
 HRESULT HcSdtObject::SetRows(LONG count, const MemberRow* rows, LONG* detail) {
   REFDB_ENTER(HighCapacityStructure_SetRows);
-  return SetRowsOf(m_table, count, rows, detail);
+  const HRESULT hr = SetRowsOf(m_table, count, rows, detail);
+  if (hr == S_OK) m_pDb->Advance(static_cast<ULONGLONG>(count));
+  return hr;
 }
 
 }  // namespace refdb
