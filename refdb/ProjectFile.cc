@@ -778,21 +778,34 @@ class Loader {
     }
   }
 
-  void ReadConversions() {
-    Statement st(m_db, "SELECT project, no, label, device FROM conversions ORDER BY project, no");
+  // Reads a table of entries numbered 0, 1, ... per owner (its first two
+  // columns), handing each row and its owner, an object of kind T, to `f`.
+  template <class T, class F>
+  void ReadNumbered(const char* sql, const char* table, const char* what, F f) {
+    Statement st(m_db, sql);
+    bool any = false;
     LONGLONG last = 0, expected = 0;
     while (st.Next()) {
-      Columns c(st.get(), "conversions");
+      Columns c(st.get(), table);
       const LONGLONG oid = c.Any(0);
-      auto* p = FindAs<ProjectObject>(oid, "conversions", "project");
-      expected = oid == last ? expected : 0;
+      T* owner = FindAs<T>(oid, table, what);
+      expected = any && oid == last ? expected : 0;
+      any = true;
       last = oid;
       if (c.Any(1) != expected++) c.Bad(1, "is not the next number");
-      std::u16string label = c.Text(2);
-      if (!p->m_service.m_conversionIndex.emplace(label, p->m_service.m_conversions.size()).second)
-        c.Bad(2, "repeats a label");
-      p->m_service.m_conversions.emplace_back(std::move(label), c.Text(3));
+      f(c, *owner);
     }
+  }
+
+  void ReadConversions() {
+    ReadNumbered<ProjectObject>("SELECT project, no, label, device FROM conversions ORDER BY project, no",
+                                "conversions", "project", [](const Columns& c, ProjectObject& p) {
+                                  std::u16string label = c.Text(2);
+                                  auto& service = p.m_service;
+                                  if (!service.m_conversionIndex.emplace(label, service.m_conversions.size()).second)
+                                    c.Bad(2, "repeats a label");
+                                  service.m_conversions.emplace_back(std::move(label), c.Text(3));
+                                });
   }
 
   void ReadFlags() {
@@ -815,17 +828,10 @@ class Loader {
   }
 
   void ReadGenericData() {
-    Statement st(m_db, "SELECT oid, no, kind, bytes FROM generic_data ORDER BY oid, no");
-    LONGLONG last = 0, expected = 0;
-    while (st.Next()) {
-      Columns c(st.get(), "generic_data");
-      const LONGLONG oid = c.Any(0);
-      auto* g = FindAs<GenericDataObject>(oid, "generic_data", "generic-data object");
-      expected = oid == last ? expected : 0;
-      last = oid;
-      if (c.Any(1) != expected++) c.Bad(1, "is not the next number");
-      g->m_blobs.emplace_back(c.Long(2), c.Blob(3));
-    }
+    ReadNumbered<GenericDataObject>("SELECT oid, no, kind, bytes FROM generic_data ORDER BY oid, no", "generic_data",
+                                    "generic-data object", [](const Columns& c, GenericDataObject& g) {
+                                      g.m_blobs.emplace_back(c.Long(2), c.Blob(3));
+                                    });
   }
 
   void ReadElements() {
@@ -866,18 +872,11 @@ class Loader {
   static CString SharedText(const std::u16string& s) { return CString::Shared(s.data(), s.size()); }
 
   void ReadMemberDevices() {
-    Statement st(m_db, "SELECT element, no, device, extra FROM member_devices ORDER BY element, no");
-    LONGLONG last = 0, expected = 0;
-    while (st.Next()) {
-      Columns c(st.get(), "member_devices");
-      const LONGLONG oid = c.Any(0);
-      auto* e = FindAs<ElementObject>(oid, "member_devices", "global variable or member");
-      expected = oid == last ? expected : 0;
-      last = oid;
-      if (c.Any(1) != expected++) c.Bad(1, "is not the next number");
-      e->m_arrMemberDevices.push_back(c.Text(2));
-      e->m_arrMemberExtras.push_back(c.Text(3));
-    }
+    ReadNumbered<ElementObject>("SELECT element, no, device, extra FROM member_devices ORDER BY element, no",
+                                "member_devices", "global variable or member", [](const Columns& c, ElementObject& e) {
+                                  e.m_arrMemberDevices.push_back(c.Text(2));
+                                  e.m_arrMemberExtras.push_back(c.Text(3));
+                                });
   }
 
   static RowTable* TableOf(Object* o) {
