@@ -205,10 +205,12 @@ CREATE TABLE array_sizes (
   PRIMARY KEY (owner, row_id, no)
 ) WITHOUT ROWID;
 
--- For people with the sqlite3 shell: every global variable of both series.
+-- For people with the sqlite3 shell: every global variable of both series,
+-- with its first comment and first device (a structured one's first member device).
 CREATE VIEW variables AS
   SELECT l.name AS list, v.name AS name, COALESCE(e.type_string, e.type_name) AS type_name,
-         e.class_keyword AS class, e.comment AS comment, e.device AS device
+         e.class_keyword AS class, e.comment AS comment,
+         COALESCE(e.device, (SELECT device FROM member_devices m WHERE m.element = v.oid ORDER BY no LIMIT 1)) AS device
     FROM objects v
     JOIN elements e ON e.oid = v.oid
     JOIN objects c ON c.oid = v.parent
@@ -217,7 +219,8 @@ CREATE VIEW variables AS
   UNION ALL
   SELECT l.name, r.name, COALESCE(NULLIF(r.struct_type_name, ''), r.data_type_name), r.class_keyword,
          (SELECT text FROM variable_comments k WHERE k.list = r.list AND k.row_id = r.row_id ORDER BY no LIMIT 1),
-         r.device
+         COALESCE(NULLIF(r.device, ''),
+                  (SELECT device FROM variable_devices d WHERE d.list = r.list AND d.row_id = r.row_id ORDER BY no LIMIT 1))
     FROM variable_rows r
     JOIN objects l ON l.oid = r.list;
 

@@ -224,7 +224,8 @@ TEST(RefProjectFile, SaveLoadSaveKeepsEveryRowOfEveryTable) {
   EXPECT_EQ(src.db.ObjectName(src.sdt), copy.db.ObjectName(src.sdt));
 }
 
-// The views list every variable and member of either series with its type.
+// The views list every variable and member of either series with its type
+// and device.
 TEST(RefProjectFile, ViewsListVariablesAndMembersOfBothSeries) {
   for (const label_test::Series series : {label_test::kStandard, label_test::kX}) {
     SCOPED_TRACE(series == label_test::kX ? "high-capacity" : "classic");
@@ -233,9 +234,10 @@ TEST(RefProjectFile, ViewsListVariablesAndMembersOfBothSeries) {
     std::string error;
     ASSERT_TRUE(f.db.SaveToFile(file.path, &error)) << error;
     Connection c(file.path);
-    EXPECT_EQ((Rows{"'Global'|'Always'|'BOOL'", "'Global'|'Clock'|'WORD'", "'Global'|'Origin'|'Point'",
-                    "'Lamps'|'Green'|'BOOL'", "'Lamps'|'Red'|'BOOL'"}),
-              c.Select("SELECT list, name, type_name FROM variables ORDER BY list, name"));
+    // A structured variable shows its first member's device.
+    EXPECT_EQ((Rows{"'Global'|'Always'|'BOOL'|'SM400'", "'Global'|'Clock'|'WORD'|'SD210'",
+                    "'Global'|'Origin'|'Point'|'D0'", "'Lamps'|'Green'|'BOOL'|'Y11'", "'Lamps'|'Red'|'BOOL'|'Y10'"}),
+              c.Select("SELECT list, name, type_name, device FROM variables ORDER BY list, name"));
     EXPECT_EQ((Rows{"'Point'|'x'|'DINT'", "'Point'|'y'|'DINT'"}),
               c.Select("SELECT type, member, type_name FROM data_types ORDER BY type, member"));
     // Each series answers from its own half of the views.
