@@ -39,6 +39,11 @@ enum : ULONG {
   KX9_ERR_NO_ELEMENT = 0xFFFFFFFFu,  // a variable's element object could not be obtained
 };
 
+// The meaning of a result code, in the words of the comments above; any
+// other code is a database's detail passed up, and is said to be one. The
+// text is static and never null.
+KX9_EXPORT const char* KX9ResultMeaning(ULONG code);
+
 // Test access: each test file specialises this template with a tag of its
 // own to reach protected and private members.
 template <class Tag>

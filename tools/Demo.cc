@@ -6,13 +6,14 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <memory>
 #include <vector>
 
 #include "tools/LabelTool.h"
+#include "tools/ProjectCommands.h"
 
 namespace kx9tool {
 
@@ -141,121 +142,41 @@ _STKX9AUTODEVSET SampleSettings() {
 
 // --- output helpers ------------------------------------------------------------
 
-std::string Show(const CString& s) {
-  std::string out;
-  for (char c : ToUtf8(s.View())) {
-    if (c == '\r')
-      out += "\\r";
-    else if (c == '\n')
-      out += "\\n";
-    else
-      out += c;
-  }
-  return out;
-}
-
 std::string Hex(ULONGLONG v) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(v));
   return buf;
 }
 
-void PrintTree(std::ostream& out, const _STKX9LABELSTRUCTURE* data, LONG count) {
-  for (LONG i = 0; i < count; ++i) {
-    const _STKX9LABELSTRUCTURE& d = data[i];
-    const bool sdt = d.dataType == KX9_DATATYPE_SDT;
-    out << "  " << (sdt ? "SDT " : "GVL ") << Show(d.name) << " (" << d.elements.GetSize()
-        << (sdt ? " members)\n" : " variables)\n");
-    for (int k = 0; k < d.elements.GetSize(); ++k) {
-      if (sdt) {
-        const auto* m = static_cast<const _STKX9LABELSTRUCTURESDTDATA*>(d.elements[k]);
-        out << "    " << m->lineNo << " " << Show(m->name) << " : " << Show(m->dataTypeName);
-        if (!m->initData.IsEmpty()) out << " := " << Show(m->initData);
-        out << "   // " << Show(m->comments[0]) << "\n";
-        continue;
-      }
-      const auto* v = static_cast<const _STKX9LABELSTRUCTUREGVLDATA*>(d.elements[k]);
-      out << "    " << v->lineNo << " " << Show(v->name) << " : " << Show(v->dataTypeName);
-      for (int a = 0; a < v->arraySizes.GetSize(); ++a)
-        out << " [" << v->arraySizes[a].value1 << ".." << v->arraySizes[a].value2 << "]";
-      if (!v->initData.IsEmpty()) out << " := " << Show(v->initData);
-      if (v->devices.GetSize() > 0) {
-        out << "  @";
-        for (int x = 0; x < v->devices.GetSize(); ++x)
-          out << (x ? ", " : " ") << Show(v->devices[x].device)
-              << (v->devices[x].deviceExtra.IsEmpty() ? "" : "/" + Show(v->devices[x].deviceExtra));
-      }
-      out << "   // " << Show(v->comments[0]);
-      if (v->systemLabel.status != 0)
-        out << "   [system label " << v->systemLabel.ID << ", status " << v->systemLabel.status << ", "
-            << Show(v->systemLabel.localName) << "]";
-      out << "\n";
-    }
-  }
+// The demo drives the commands as a user would, one file after another;
+// its sample is too small for a progress bar.
+constexpr bool kQuiet = true;
+
+ProjectCommandOptions Command(const std::string& project) {
+  ProjectCommandOptions o;
+  o.project = project;
+  o.quiet = kQuiet;
+  return o;
 }
 
-// Every datum of the project as the component gathers it.
-LabelSet Gather(CLabelToolComponent& c, ULONG& result) {
-  LONG count = 0;
-  result = c.GetAllDataMain(&count, nullptr);
-  LabelSet set(result == KX9_OK ? count : 0);
-  if (result == KX9_OK && count > 0) {
-    LONG filled = 0;
-    result = c.GetAllDataMain(&filled, set.Data());
-  }
-  return set;
+void NewProjectFile(const std::string& path, Series series, const char* name) {
+  ProjectCommandOptions o = Command(path);
+  o.series = series;
+  o.name = name;
+  o.force = true;  // a kept folder may hold the files of an earlier run
+  NewProjectCommand(o);
 }
 
-std::vector<BYTE> Export(CLabelToolComponent& c, const _STKX9AUTODEVSET& settings, ULONG& result) {
-  BYTE* data = nullptr;
-  LONG size = 0;
-  result = c.GetAllData(&data, &size, settings);
-  std::unique_ptr<BYTE[]> owned(data);
-  if (result != KX9_OK || data == nullptr) return {};
-  return std::vector<BYTE>(data, data + size);
+// A command that must succeed for the round trip to go on.
+void Require(int exitCode, const std::string& what) {
+  if (exitCode != kExitOk) throw ToolError(what + " ended with exit code " + std::to_string(exitCode));
 }
 
-struct Project {
-  refdb::RefDatabase db;
-  STOBJECTID id;
-  CLabelToolComponent component;
-  Project(const char16_t* name, Series series) : id(db.NewProject(name)), component(db.Workspace()) {
-    component.Initialize(id);
-    component.SetCPUSeries(series);
-    component.SetMode(CKX9ComFuncLabelStructure::KX9LabelModeNormal);
-  }
-};
-
-// One series: build, show, look up, export, decode, import, export again.
-// Returns true when the second export equals the first.
-bool RoundTrip(std::ostream& out, const std::string& dir, Series series, const char* tag) {
-  const bool x = series == CKX9ComFuncLabelStructure::KX9LabelCPUSeriesX;
-  out << "== " << tag << " series (CPU series " << static_cast<LONG>(series) << ", image text "
-      << (series == CKX9ComFuncLabelStructure::KX9LabelCPUSeriesStandard
-              ? "code page " + std::to_string(GetThreadAnsiCodePage())
-              : std::string("UTF-16LE"))
-      << ") ==\n";
-
-  Project source(u"Demo", series);
-  LabelSet sample = SampleData(x);
-  ULONG r = source.component.CreateAllData(sample.Count(), sample.Data());
-  if (r != KX9_OK) {
-    out << "building the sample project failed: " << r << "\n";
-    return false;
-  }
-  const std::vector<BYTE> block = SampleServiceBlock();
-  source.db.SetServiceBlock(source.id, block);
-  const std::vector<BYTE> generic = {'G', 'E', 'N', 0x00, 0x01, 0xFE, 0xFF};
-  WriteGenericData(source.db, source.id, generic);
-
-  LabelSet tree = Gather(source.component, r);
-  out << "project \"Demo\": " << tree.Count() << " data (gathered with result " << r << ")\n";
-  PrintTree(out, tree.Data(), tree.Count());
-
-  out << "lookups:\n";
+void Lookups(std::ostream& out, CLabelToolComponent& component) {
+  out << "\nlookups:\n";
   for (const char16_t* name : {u"Axis", u"Point", u"axis"}) {
     STOBJECTID id = STOBJECTID::Null();
-    ULONG found = source.component.GetStructDataID(CString(name), id);
+    ULONG found = component.GetStructDataID(CString(name), id);
     out << "  GetStructDataID(\"" << ToUtf8(name) << "\") = " << found;
     // High-capacity IDs share their key and differ in word 3.
     if (found == KX9_OK) out << ", key " << Hex(id.Key()) << ", word 3 " << id.dwWord[3];
@@ -268,7 +189,7 @@ bool RoundTrip(std::ostream& out, const std::string& dir, Series series, const c
   for (const Query& q : {Query{u"dword", 0}, Query{u"DINT", 1}, Query{u"LREAL", 0}, Query{u"REAL", 0}}) {
     WORD size = 0xFFFF;
     BYTE alloc = 0xFF;
-    ULONG res = source.component.GetTypeAndSizeForAllocDB(CString(q.type), q.inBytes, size, alloc);
+    ULONG res = component.GetTypeAndSizeForAllocDB(CString(q.type), q.inBytes, size, alloc);
     out << "  GetTypeAndSizeForAllocDB(\"" << ToUtf8(q.type) << "\", " << (q.inBytes ? "bytes" : "words")
         << ") = " << res;
     if (size == 0xFFFF && alloc == 0xFF)
@@ -276,22 +197,56 @@ bool RoundTrip(std::ostream& out, const std::string& dir, Series series, const c
     else
       out << ", size " << size << ", allocation type " << static_cast<int>(alloc) << "\n";
   }
+}
+
+// One series: new project file with the sample, show, look up, export,
+// decode, import into a new project file, export again.
+// Returns true when the second export equals the first.
+bool RoundTrip(std::ostream& out, const std::string& dir, Series series, const char* tag) {
+  const bool x = series == CKX9ComFuncLabelStructure::KX9LabelCPUSeriesX;
+  out << "== " << tag << " series (CPU series " << static_cast<LONG>(series) << ", image text "
+      << (series == CKX9ComFuncLabelStructure::KX9LabelCPUSeriesStandard
+              ? "code page " + std::to_string(GetThreadAnsiCodePage())
+              : std::string("UTF-16LE"))
+      << ") ==\n";
+  const std::string base = dir + "/" + tag;
+
+  const std::string sourcePath = base + "-demo.kx9";
+  NewProjectFile(sourcePath, series, "Demo");
+  const std::vector<BYTE> block = SampleServiceBlock();
+  {
+    ProjectFile source(sourcePath, kQuiet);
+    LabelSet sample = SampleData(x);
+    const ULONG r = source.Component().CreateAllData(sample.Count(), sample.Data());
+    if (r != KX9_OK) {
+      out << "building the sample project failed: " << r << " (" << KX9ResultMeaning(r) << ")\n";
+      return false;
+    }
+    source.Db().SetServiceBlock(source.Project(), block);
+    WriteGenericData(source.Db(), source.Project(), {'G', 'E', 'N', 0x00, 0x01, 0xFE, 0xFF});
+    source.Save();
+  }
+  out << "new " << sourcePath << ", with the sample project saved into it:\n";
+  Require(ShowCommand(out, Command(sourcePath)), "show");
+  {
+    ProjectFile reopened(sourcePath, kQuiet);
+    Lookups(out, reopened.Component());
+  }
 
   const _STKX9AUTODEVSET settings = SampleSettings();
-  const std::vector<BYTE> first = Export(source.component, settings, r);
-  if (r != KX9_OK) {
-    out << "export failed: " << r << "\n";
-    return false;
-  }
-  const std::string firstPath = dir + "/" + tag + "-export.bin";
-  About(firstPath, [&] { WriteFileBytes(firstPath, first); });
+  const std::string settingsPath = base + "-settings.bin";
+  About(settingsPath, [&] { WriteFileBytes(settingsPath, std::vector<BYTE>(settings.bytes, settings.bytes + 104)); });
+  ProjectCommandOptions exportFirst = Command(sourcePath);
+  exportFirst.output = base + "-export.bin";
+  exportFirst.settings = settingsPath;
+  Require(ExportCommand(exportFirst), "export");
+  const std::vector<BYTE> first = About(exportFirst.output, [&] { return ReadFileBytes(exportFirst.output); });
   out << "export: " << first.size() << " bytes (service block " << block.size() << ", settings 104, label image "
-      << first.size() - block.size() - 104 << ") -> " << firstPath << "\n";
+      << first.size() - block.size() - 104 << ") -> " << exportFirst.output << "\n";
 
-  const std::vector<BYTE> envelope = About(firstPath, [&] { return ReadFileBytes(firstPath); });
   ImageSettings imageSettings;
   imageSettings.series = static_cast<LONG>(series);
-  DecodedEnvelope decoded = DecodeEnvelope(envelope, imageSettings);
+  DecodedEnvelope decoded = DecodeEnvelope(first, imageSettings);
   int systemLabels = 0;
   for (LONG i = 0; i < decoded.image.data.Count(); ++i) {
     const _STKX9LABELSTRUCTURE& d = decoded.image.data.Data()[i];
@@ -306,28 +261,37 @@ bool RoundTrip(std::ostream& out, const std::string& dir, Series series, const c
                                                                                                           : "CHANGED")
       << "\n";
 
-  Project target(u"Fresh", series);
-  _STKX9AUTODEVSET returned{};
-  r = target.component.SetAllData(envelope.data(), static_cast<LONG>(envelope.size()), returned,
-                                  static_cast<Series>(-1));
-  out << "import into a fresh project: result " << r << ", settings "
-      << (std::memcmp(returned.bytes, settings.bytes, 104) == 0 ? "returned" : "NOT returned") << "\n";
-  if (r != KX9_OK) return false;
+  const std::string targetPath = base + "-imported.kx9";
+  NewProjectFile(targetPath, series, "Fresh");
+  ProjectCommandOptions import = Command(targetPath);
+  import.input = exportFirst.output;
+  import.settingsOut = base + "-settings-returned.bin";
+  Require(ImportCommand(import), "import");
+  const std::vector<BYTE> returned = About(import.settingsOut, [&] { return ReadFileBytes(import.settingsOut); });
+  out << "import into new " << targetPath << ": settings "
+      << (returned.size() == 104 && std::memcmp(returned.data(), settings.bytes, 104) == 0 ? "returned"
+                                                                                           : "NOT returned")
+      << "\n";
+  {
+    ProjectFile target(targetPath, kQuiet);
+    const ULONG r = target.Component().GetAllSystemLabelData();
+    CKX9ComFuncLabelStructure::CGVLDataArray collected;
+    target.Component().GetDeleteSystemLabelInf(collected);
+    out << "system labels of kept statuses in the imported project: " << collected.GetSize() << " (result " << r
+        << ")\n";
+    for (int i = 0; i < collected.GetSize(); ++i) delete collected[i];  // the host's records
+  }
 
-  r = target.component.GetAllSystemLabelData();
-  CKX9ComFuncLabelStructure::CGVLDataArray collected;
-  target.component.GetDeleteSystemLabelInf(collected);
-  out << "system labels of kept statuses in the imported project: " << collected.GetSize() << " (result " << r << ")\n";
-  for (int i = 0; i < collected.GetSize(); ++i) delete collected[i];  // the host's records
-
-  const std::vector<BYTE> second = Export(target.component, settings, r);
-  const std::string secondPath = dir + "/" + tag + "-reexport.bin";
-  About(secondPath, [&] { WriteFileBytes(secondPath, second); });
-  out << "export again: " << second.size() << " bytes, result " << r << " -> " << secondPath << "\n";
-  return r == KX9_OK && second == first;
+  ProjectCommandOptions exportSecond = Command(targetPath);
+  exportSecond.output = base + "-reexport.bin";
+  exportSecond.settings = settingsPath;
+  Require(ExportCommand(exportSecond), "export");
+  const std::vector<BYTE> second = About(exportSecond.output, [&] { return ReadFileBytes(exportSecond.output); });
+  out << "export again: " << second.size() << " bytes -> " << exportSecond.output << "\n";
+  return second == first;
 }
 
-// The folder of the envelope files: the one asked for, kept, or a new
+// The folder of the demo's files: the one asked for, kept, or a new
 // temporary one, removed with everything in it.
 class DemoDir {
  public:

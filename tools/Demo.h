@@ -1,9 +1,10 @@
 // File: Demo.h
 //
-// `kx9label demo`: builds a sample project in the reference database, shows
-// it, and runs export -> decode -> import into a fresh project -> export on
-// the standard series and then on the X series. The last two lines tell
-// whether each second export equals the first, byte for byte.
+// `kx9label demo`: on the standard series and then on the X series, makes a
+// project file with the sample project (new, then the sample saved into
+// it), shows it, exports it, imports the export into a new project file and
+// exports that again. The last two lines tell whether each second export
+// equals the first, byte for byte.
 #pragma once
 
 #include <ostream>
@@ -11,9 +12,10 @@
 
 namespace kx9tool {
 
-// Writes the envelopes into `keepDir` (created when missing), or with an
-// empty `keepDir` into a temporary directory that is removed on every way
-// out. Returns 0 when both round trips reproduced their export, 1 otherwise.
+// Writes the project files and envelopes into `keepDir` (created when
+// missing), or with an empty `keepDir` into a temporary directory that is
+// removed on every way out. Returns 0 when both round trips reproduced
+// their export, 1 otherwise.
 int RunDemo(std::ostream& out, const std::string& keepDir);
 
 }  // namespace kx9tool

@@ -7,10 +7,10 @@
 
 namespace kx9tool {
 
-Progress::Progress(refdb::RefDatabase& db, std::string what, bool quiet)
+Progress::Progress(refdb::RefDatabase& db, std::string what, bool quiet, unsigned long long total)
     : m_db(db), m_what(std::move(what)), m_start(std::chrono::steady_clock::now()), m_last(m_start) {
   if (quiet || ::isatty(STDERR_FILENO) == 0) return;
-  m_db.SetProgress([this](unsigned long long done, unsigned long long total) { Draw(done, total); });
+  m_db.SetProgress([this](unsigned long long done, unsigned long long all) { Draw(done, all); }, total);
 }
 
 Progress::~Progress() {
@@ -27,9 +27,8 @@ void Progress::Draw(unsigned long long done, unsigned long long total) {
   if (total > 0) {
     const unsigned long long shown = done < total ? done : total;
     const int filled = static_cast<int>(shown * kWidth / total);
-    std::fprintf(stderr, "\r%s [%.*s%*s] %3d%% %llu/%llu", m_what.c_str(), filled,
-                 "##############################", kWidth - filled, "", static_cast<int>(shown * 100 / total), shown,
-                 total);
+    std::fprintf(stderr, "\r%s [%.*s%*s] %3d%% %llu/%llu", m_what.c_str(), filled, "##############################",
+                 kWidth - filled, "", static_cast<int>(shown * 100 / total), shown, total);
   } else {
     std::fprintf(stderr, "\r%s %llu", m_what.c_str(), done);
   }

@@ -13,10 +13,11 @@ namespace kx9tool {
 
 // While it lives, draws `what` and how far `db` has come on stderr, once the
 // work has run about a second; nothing with `quiet` or when stderr is not a
-// terminal. The line is cleared when it goes.
+// terminal. The line is cleared when it goes. `total`: what the count will
+// reach, for a bar (0: not known, the count alone is shown).
 class Progress {
  public:
-  Progress(refdb::RefDatabase& db, std::string what, bool quiet);
+  Progress(refdb::RefDatabase& db, std::string what, bool quiet, unsigned long long total = 0);
   ~Progress();
   Progress(const Progress&) = delete;
   Progress& operator=(const Progress&) = delete;

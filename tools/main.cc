@@ -2,13 +2,18 @@
 //
 // kx9label: the command-line face of the label-structure component.
 //   kx9label demo [--keep DIR]
+//   kx9label new PROJECT --series standard|x [--name NAME] [--force] [--quiet]
+//   kx9label import PROJECT IN.bin [--settings-out FILE] [--quiet]
+//   kx9label export PROJECT -o OUT.bin [--settings FILE] [--quiet]
+//   kx9label show PROJECT [--json] [--limit N] [--quiet]
 //   kx9label encode [--image] --series S --mode M [--codepage CP] [--allow-lossy] IN.json -o OUT.bin
 //   kx9label decode [--image] --series S --mode M [--codepage CP] [--full] [--allow-lossy] IN.bin [-o OUT.json]
 //   kx9label totext [--mode M] [--codepage CP] [--allow-lossy] IN.json -o OUT.txt
 //   kx9label fromtext [--codepage CP] [--full] [--allow-lossy] IN.txt [-o OUT.json]
 // encode and totext read what they wrote back and compare it with their
 // input; a difference keeps the output from being written unless
-// --allow-lossy is given. Outputs land whole or not at all.
+// --allow-lossy is given. Outputs land whole or not at all; a project file
+// is changed only by a command that succeeds.
 #include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cstdint>
@@ -21,6 +26,7 @@
 
 #include "tools/Demo.h"
 #include "tools/LabelTool.h"
+#include "tools/ProjectCommands.h"
 #include "tools/Verify.h"
 
 #ifndef KX9_VERSION
@@ -52,9 +58,10 @@ const char kFooter[] =
     "Exit codes, the same for every command:\n"
     "  0  success\n"
     "  1  the command ran and found a problem: a write that would lose data (refused unless --allow-lossy),\n"
-    "     a damaged input, a difference\n"
+    "     a damaged input, a difference, an envelope the component refuses to import (result 4 or 8)\n"
     "  2  usage error or failure to run: a bad option, an unreadable file, a missing output folder,\n"
-    "     an output path that is a directory\n";
+    "     an output path that is a directory, a PROJECT that is no sound project file of one project,\n"
+    "     a project file that is there (new without --force), any other non-zero result of the component\n";
 
 // A value given by one of `names` or as any 32-bit integer; the names turn
 // into their numbers.
@@ -83,6 +90,13 @@ const CLI::Validator kOutputPath(
     [](std::string& path) -> std::string {
       const std::string problem = kx9tool::OutputProblem(path);
       return problem.empty() ? "" : path + ": " + problem;
+    },
+    "");
+
+const CLI::Validator kCount(
+    [](std::string& value) -> std::string {
+      const bool digits = !value.empty() && value.find_first_not_of("0123456789") == std::string::npos;
+      return digits && value.size() <= 18 ? "" : value + " is not a whole number of 0 or more";
     },
     "");
 
@@ -265,7 +279,9 @@ int FromText(const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"kx9label: label structures of a controller project - export envelopes, label images, text files"};
+  CLI::App app{
+      "kx9label: label structures of a controller project - project files, export envelopes, label images, text "
+      "files"};
   app.require_subcommand(1);
   app.footer(kFooter);
   app.set_version_flag("--version",
@@ -305,6 +321,55 @@ int main(int argc, char** argv) {
   AddJsonOutput(fromtext, o);
   fromtext->add_option("input", o.input, "IN.txt")->required()->check(CLI::ExistingFile);
 
+  kx9tool::ProjectCommandOptions po;
+  std::string seriesName;
+  const auto addProject = [&](CLI::App* cmd, const char* what) {
+    cmd->add_option("project", po.project, what)->required()->type_name("PROJECT");
+    cmd->add_flag("--quiet", po.quiet, "no progress bar (it shows on a terminal only, after about a second)");
+  };
+
+  CLI::App* newCmd = app.add_subcommand("new", "make a project file holding one empty project of a CPU series");
+  addProject(newCmd, "the project file to make");
+  newCmd
+      ->add_option("--series", seriesName,
+                   "standard: the classic collections (13, 17); x: the high-capacity ones (0xA2000014, "
+                   "0xA2000015); both with generic data")
+      ->check(CLI::IsMember({"standard", "x"}))
+      ->type_name("standard|x")
+      ->required();
+  newCmd->add_option("--name", po.name, "the project's name (default: the file's name without its extension)");
+  newCmd->add_flag("--force", po.force, "replace a file that is there (else exit 2)");
+
+  CLI::App* importCmd =
+      app.add_subcommand("import", "replace the labels of a project file by those of an export envelope (SetAllData)");
+  addProject(importCmd, "the project file, saved only when the component returns 0");
+  importCmd->add_option("input", po.input, "the export envelope")->required()->type_name("IN.bin");
+  importCmd->add_option("--settings-out", po.settingsOut, "write the 104-byte settings record the envelope carries")
+      ->check(kOutputPath)
+      ->type_name("FILE");
+  importCmd->footer(
+      "A result other than 0 leaves the project file as it was and is printed with its meaning: exit 1 for an\n"
+      "envelope the component refuses (4: not an envelope; 8: an image with no GVL and no SDT), 2 for any other.\n"
+      "An envelope that ends inside its settings record imports its service block only: exit 1.\n\n" +
+      std::string(kFooter));
+
+  AddCodePage(importCmd, o);
+
+  CLI::App* exportCmd = app.add_subcommand("export", "write the export envelope of a project file (GetAllData)");
+  addProject(exportCmd, "the project file");
+  AddCodePage(exportCmd, o);
+  exportCmd->add_option("-o,--output", po.output, "OUT.bin")->required()->check(kOutputPath);
+  exportCmd->add_option("--settings", po.settings, "the 104-byte settings record to put in (default: zeros)")
+      ->type_name("FILE");
+
+  CLI::App* showCmd = app.add_subcommand(
+      "show", "print a project file: series, external flag, SDTs, GVLs, system labels and (x) dynamic labels");
+  addProject(showCmd, "the project file");
+  showCmd->add_flag("--json", po.json, "one JSON document on stdout instead of the columns");
+  showCmd->add_option("--limit", po.limit, "at most N rows of each list (default: all); the rest is counted")
+      ->check(kCount)
+      ->type_name("N");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -323,6 +388,14 @@ int main(int argc, char** argv) {
     if (*decode) return Decode(o);
     if (*totext) return ToText(o);
     if (*fromtext) return FromText(o);
+    if (*newCmd) {
+      po.series = seriesName == "x" ? CKX9ComFuncLabelStructure::KX9LabelCPUSeriesX
+                                    : CKX9ComFuncLabelStructure::KX9LabelCPUSeriesStandard;
+      return kx9tool::NewProjectCommand(po);
+    }
+    if (*importCmd) return kx9tool::ImportCommand(po);
+    if (*exportCmd) return kx9tool::ExportCommand(po);
+    if (*showCmd) return kx9tool::ShowCommand(std::cout, po);
   } catch (const kx9tool::ToolError& e) {
     std::cerr << "kx9label: " << e.what() << "\n";
     return e.ExitCode();
