@@ -176,7 +176,6 @@ int ImportCommand(const ProjectCommandOptions& o) {
   if (result != KX9_OK) {
     // The database is not saved: whatever SetAllData did before it stopped
     // stays in memory.
-    const bool refused = result == KX9_ERR_ARG || result == KX9_ERR_EMPTY_IMAGE;
     std::string why;
     ULONG blockSize = 0;
     if (result == KX9_ERR_ARG && CLabelToolComponent::GetEnvelopeBlockSize(envelope.data(), size, blockSize) != KX9_OK)
@@ -184,7 +183,7 @@ int ImportCommand(const ProjectCommandOptions& o) {
                      : ": its service block length " + std::to_string(blockSize) + " is beyond its " +
                            std::to_string(size) + " bytes";
     throw ToolError(o.input + ": not imported: " + ResultText(result) + why + "; " + o.project + " is unchanged",
-                    refused ? kExitProblem : kExitFailure);
+                    kExitFailure);
   }
 
   // An envelope that ends inside its settings record gives its service

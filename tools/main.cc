@@ -58,10 +58,10 @@ const char kFooter[] =
     "Exit codes, the same for every command:\n"
     "  0  success\n"
     "  1  the command ran and found a problem: a write that would lose data (refused unless --allow-lossy),\n"
-    "     a damaged input, a difference, an envelope the component refuses to import (result 4 or 8)\n"
+    "     a damaged input, a difference\n"
     "  2  usage error or failure to run: a bad option, an unreadable file, a missing output folder,\n"
     "     an output path that is a directory, a PROJECT that is no sound project file of one project,\n"
-    "     a project file that is there (new without --force), any other non-zero result of the component\n";
+    "     a project file that is there (new without --force), an envelope the component does not import\n";
 
 // A value given by one of `names` or as any 32-bit integer; the names turn
 // into their numbers.
@@ -348,8 +348,7 @@ int main(int argc, char** argv) {
       ->check(kOutputPath)
       ->type_name("FILE");
   importCmd->footer(
-      "A result other than 0 leaves the project file as it was and is printed with its meaning: exit 1 for an\n"
-      "envelope the component refuses (4: not an envelope; 8: an image with no GVL and no SDT), 2 for any other.\n"
+      "A result other than 0 leaves the project file as it was and is printed with its meaning (exit 2).\n"
       "An envelope that ends inside its settings record imports its service block only: exit 1.\n\n" +
       std::string(kFooter));
 

@@ -136,8 +136,8 @@ TEST(KX9LabelProjectTest, CommandsOnProjectFiles) {
       {"export --quiet @/x.kx9 -o @/x-out.bin --settings @/set104.bin", 0, "", "x-out.bin", "x.kx9",
        exports("x-out.bin", "x.bin", 1, settings)},
       // A refused import leaves the project file as it was.
-      {"import @/std.kx9 @/short.bin", 1, "short.bin: not imported: result 4", "", "std.kx9"},
-      {"import @/x.kx9 @/std.bin", 1, "std.bin: not imported: result 8", "", "x.kx9"},
+      {"import @/std.kx9 @/short.bin", 2, "short.bin: not imported: result 4", "", "std.kx9"},
+      {"import @/x.kx9 @/std.bin", 2, "std.bin: not imported: result 8", "", "x.kx9"},
       // What is not a project file, named with its problem.
       {"show @/missing.kx9", 2, "missing.kx9: cannot open", "-missing.kx9", ""},
       {"import @/folder.kx9 @/std.bin", 2, "folder.kx9: is a directory", "", ""},
