@@ -660,54 +660,6 @@ LabelDocument DocumentFromJson(const Json& document) {
   return doc;
 }
 
-namespace {
-
-// Writes what nlohmann's dump(2) writes for an object or array whose
-// members come one by one: members are indented by two spaces per level,
-// and a container without members is "{}" or "[]".
-class DumpWriter {
- public:
-  explicit DumpWriter(std::ostream& out) : m_out(out) {}
-  void Open(char bracket) {
-    m_out << bracket;
-    m_first.push_back(true);
-  }
-  void Close(char bracket) {
-    const bool empty = m_first.back();
-    m_first.pop_back();
-    if (!empty) m_out << '\n' << std::string(2 * m_first.size(), ' ');
-    m_out << bracket;
-  }
-  // Starts a member: a key (objects) or nothing (arrays).
-  void Member(const char* key = nullptr) {
-    m_out << (m_first.back() ? "\n" : ",\n") << std::string(2 * m_first.size(), ' ');
-    m_first.back() = false;
-    if (key != nullptr) m_out << Json(key).dump() << ": ";
-  }
-  // Containers open around the next member.
-  int Depth() const { return static_cast<int>(m_first.size()); }
-  // Text already indented for where it stands.
-  void Raw(const std::string& text) { m_out.write(text.data(), static_cast<std::streamsize>(text.size())); }
-  // A whole value, indented for where it stands.
-  void Value(const Json& value) {
-    const std::string text = value.dump(2);
-    const std::string indent = "\n" + std::string(2 * m_first.size(), ' ');
-    std::size_t from = 0;
-    for (std::size_t nl = text.find('\n'); nl != std::string::npos; nl = text.find('\n', from)) {
-      m_out.write(text.data() + from, static_cast<std::streamsize>(nl - from));
-      m_out << indent;
-      from = nl + 1;
-    }
-    m_out.write(text.data() + from, static_cast<std::streamsize>(text.size() - from));
-  }
-
- private:
-  std::ostream& m_out;
-  std::vector<bool> m_first;  // per open container: no member yet
-};
-
-}  // namespace
-
 void WriteDocumentJson(std::ostream& out, const _STKX9LABELSTRUCTURE* data, LONG count,
                        const std::vector<BYTE>& genericData, bool full,
                        const std::vector<std::pair<std::string, std::string>>& extra) {

@@ -492,48 +492,6 @@ void ShowText(std::ostream& out, ProjectFile& p, std::size_t limit) {
   PrintMore(out, "    ", totalDynamic, shownDynamic, "dynamic label", "dynamic labels");
 }
 
-// One JSON document written piece by piece, as nlohmann's dump(2) writes a
-// whole one, so that no tree of the whole project is ever held.
-class JsonWriter {
- public:
-  explicit JsonWriter(std::ostream& out) : m_out(out) {}
-  void Open(char bracket) {
-    m_out << bracket;
-    m_first.push_back(true);
-  }
-  void Close(char bracket) {
-    const bool empty = m_first.back();
-    m_first.pop_back();
-    if (!empty) m_out << '\n' << std::string(2 * m_first.size(), ' ');
-    m_out << bracket;
-  }
-  // Starts a member: a key (objects) or nothing (arrays).
-  void Member(const char* key = nullptr) {
-    m_out << (m_first.back() ? "\n" : ",\n") << std::string(2 * m_first.size(), ' ');
-    m_first.back() = false;
-    if (key != nullptr) m_out << Json(key).dump() << ": ";
-  }
-  void Value(const Json& value) {
-    const std::string text = value.dump(2);
-    const std::string indent = "\n" + std::string(2 * m_first.size(), ' ');
-    std::size_t from = 0;
-    for (std::size_t nl = text.find('\n'); nl != std::string::npos; nl = text.find('\n', from)) {
-      m_out.write(text.data() + from, static_cast<std::streamsize>(nl - from));
-      m_out << indent;
-      from = nl + 1;
-    }
-    m_out.write(text.data() + from, static_cast<std::streamsize>(text.size() - from));
-  }
-  void Field(const char* key, const Json& value) {
-    Member(key);
-    Value(value);
-  }
-
- private:
-  std::ostream& m_out;
-  std::vector<bool> m_first;  // per open container: no member yet
-};
-
 std::string Utf8(const CString& s, const std::string& where) { return Utf16ToUtf8Strict(s.View(), where); }
 
 std::string HexKey(ULONGLONG key) {
@@ -544,7 +502,7 @@ std::string HexKey(ULONGLONG key) {
 
 // "<count key>": the list's length; "<list key>": its first `limit` items.
 template <class Item>
-void JsonList(JsonWriter& w, const char* countKey, const char* listKey, std::size_t total, std::size_t limit,
+void JsonList(DumpWriter& w, const char* countKey, const char* listKey, std::size_t total, std::size_t limit,
               const Item& item) {
   w.Field(countKey, total);
   w.Member(listKey);
@@ -558,7 +516,7 @@ void JsonList(JsonWriter& w, const char* countKey, const char* listKey, std::siz
 
 // Data of one kind: each with its name and its elements in the form
 // decode writes them.
-void JsonData(JsonWriter& w, const LabelSet& set, const char* countKey, const char* listKey,
+void JsonData(DumpWriter& w, const LabelSet& set, const char* countKey, const char* listKey,
               const char* elementCountKey, const char* elementListKey, std::size_t limit) {
   JsonList(w, countKey, listKey, static_cast<std::size_t>(set.Count()), limit, [&](std::size_t i) {
     const _STKX9LABELSTRUCTURE& d = set.Data()[i];
@@ -577,7 +535,7 @@ void JsonData(JsonWriter& w, const LabelSet& set, const char* countKey, const ch
 }
 
 void ShowJson(std::ostream& out, ProjectFile& p, std::size_t limit) {
-  JsonWriter w(out);
+  DumpWriter w(out);
   w.Open('{');
   w.Field("project", Utf16ToUtf8Strict(p.Db().ObjectName(p.Project()), "project"));
   w.Field("series", SeriesName(p.GetSeries()));
