@@ -518,6 +518,17 @@ class Columns {
     if (bytes > 0) std::memcpy(&s[0], sqlite3_column_blob(m_st, col), static_cast<std::size_t>(bytes));
     return s;
   }
+  // Writes a text column as a row code's text (NULL: the null text); true
+  // when it was NULL.
+  bool CodeText(int col, ByteWriter& w) const {
+    bool isNull = true;
+    const std::u16string s = Text(col, &isNull);
+    if (isNull)
+      w.Text(nullptr, 0);
+    else
+      w.Text(s);
+    return isNull;
+  }
   std::vector<BYTE> Blob(int col) const {
     if (sqlite3_column_type(m_st, col) != SQLITE_BLOB) Bad(col, "is not a blob");
     const auto* p = static_cast<const BYTE*>(sqlite3_column_blob(m_st, col));
@@ -925,15 +936,7 @@ class Loader {
         blank = blank && v == 0;
         w.U32(static_cast<DWORD>(v));
       }
-      for (std::size_t i = 0; i < layout.texts; ++i, ++col) {
-        bool isNull = true;
-        const std::u16string s = c.Text(col, &isNull);
-        blank = blank && isNull;
-        if (isNull)
-          w.Text(nullptr, 0);
-        else
-          w.Text(s);
-      }
+      for (std::size_t i = 0; i < layout.texts; ++i, ++col) blank = c.CodeText(col, w) && blank;
       const LONGLONG nComments = c.Int(col, 0, INT32_MAX);
       const bool consecutive = !c.IsNull(col + 1);
       const ULONGLONG firstKey = consecutive ? static_cast<ULONGLONG>(c.Any(col + 1)) : 0;
@@ -943,14 +946,8 @@ class Loader {
       DWORD nDevices = 0;
       if (layout.devices) {
         nDevices = device.Take(owner, rowID, [&](Columns& k) {
-          for (int col2 : {3, 4}) {
-            bool isNull = true;
-            const std::u16string s = k.Text(col2, &isNull);
-            if (isNull)
-              deviceEntries.Text(nullptr, 0);
-            else
-              deviceEntries.Text(s);
-          }
+          k.CodeText(3, deviceEntries);
+          k.CodeText(4, deviceEntries);
         }, deviceEntries);
         if (fresh && nDevices != 0) c.Bad(2, "marks a fresh row that has devices");
       }
@@ -991,12 +988,7 @@ class Loader {
       const ULONGLONG key = static_cast<ULONGLONG>(k.Any(3));
       if (consecutive && key != firstKey + static_cast<ULONGLONG>(at)) k.Bad(3, "does not follow the row's first key");
       out.U64(key);
-      bool isNull = true;
-      const std::u16string text = k.Text(4, &isNull);
-      if (isNull)
-        out.Text(nullptr, 0);
-      else
-        out.Text(text);
+      k.CodeText(4, out);
       ++no;
     });
     if (no < count && !consecutive) Raise("row " + Num(rowID) + " of object " + Num(owner) + " lacks comment rows");
