@@ -280,6 +280,8 @@ TEST(RefProjectFile, ForeignAndBrokenFilesAreRefusedAndChangeNothing) {
   const Case cases[] = {
       {"text", kText, nullptr, "not a project file", true},
       {"application", kSql, "PRAGMA application_id = 1234", "not a project file", true},
+      // Most SQLite files of other programs keep the id at 0; they have tables.
+      {"no application", kSql, "PRAGMA application_id = 0", "application id 0x00000000", true},
       {"newer", kSql, "PRAGMA user_version = 2", "newer version", true},
       {"damaged", kDamage, nullptr, "integrity check"},
       {"dangling parent", kSql,
