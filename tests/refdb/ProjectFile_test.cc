@@ -160,7 +160,7 @@ std::string Summary(RefDatabase& db) {
 // rows. Texts include a lone surrogate (stored as a BLOB) and, in a row, both
 // an empty and a null text.
 void Populate(Sample& s) {
-  LONG d = 0, first = 1001;
+  LONG d = 0, first = 1001, fresh = 0;
   const BYTE blob[] = {1, 2};
   fx::VariableSpec v;
   v.name = u"Var \u65e5", v.typeCode = 9, v.memberDevices = {{u"D0", u"E0"}}, v.systemLabel.status = 3;
@@ -189,6 +189,7 @@ void Populate(Sample& s) {
   for (HRESULT hr :
        {Query<IVNDataABS_HighCapacityGlobalVariable>(s.db, s.gvlX)->DeleteRows(1, &first, &d),
         Query<IVNDataABS_HighCapacityGlobalVariable>(s.db, s.gvlX)->SetRows(1, &varRow, &d),
+        Query<IVNDataABS_HighCapacityGlobalVariable>(s.db, s.gvlX)->AddRows(1, &fresh, &d),  // never written
         Query<IVNDataABS_HighCapacityStructure>(s.db, s.sdtX)->SetRows(1, &memberRow, &d),
         s.db.Workspace()->SetObjectName(s.sdt, lone.Get(), &d),
         s.db.Workspace()->SetLastUpdateTime(s.gvl, SYSTEMTIME{2023, 12, 0, 31, 1, 2, 3, 4}, &d),
