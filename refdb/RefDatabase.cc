@@ -425,6 +425,7 @@ void RefDatabase::SetProgress(ProgressReport report, unsigned long long total) {
   db.m_ullDone = 0;
   db.m_ullNextReport = 0;
   db.m_ullTotal = total;
+  db.m_ullStep = total == 0 ? 4096 : std::max<unsigned long long>(1, total / 1000);
   ++db.m_ullEpoch;
 }
 

@@ -253,8 +253,8 @@ class RefDatabase {
   // written since the report was set, each element counted once, and the
   // save and open of a project file object by object and row by row.
   using ProgressReport = std::function<void(unsigned long long done, unsigned long long total)>;
-  // `report` hears the count every few thousand; `total` is what the work
-  // will reach when known (0: not known). Null stops the reports.
+  // `report` hears the count every thousandth of `total`, what the work will
+  // reach when known, or every 4096 without one (0). Null stops the reports.
   void SetProgress(ProgressReport report, unsigned long long total = 0);
   // Elements and live rows the database holds, what reading all of it counts to.
   unsigned long long ElementsHeld() const;

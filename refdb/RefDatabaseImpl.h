@@ -713,12 +713,12 @@ class RefDatabaseImpl {
   std::vector<IID> m_withheldService;
   LONG m_lReportedRowIDs = -1;  // GetRowIDs' count output when not negative
 
-  // Progress: counts `n` more units of work and reports every few thousand.
+  // Progress: counts `n` more units of work and reports every step.
   void Advance(ULONGLONG n) {
     if (!m_progress) return;
     m_ullDone += n;
     if (m_ullDone >= m_ullNextReport) {
-      m_ullNextReport = m_ullDone + 4096;
+      m_ullNextReport = m_ullDone + m_ullStep;
       m_progress(m_ullDone, m_ullTotal);
     }
   }
@@ -730,7 +730,7 @@ class RefDatabaseImpl {
     }
   }
   RefDatabase::ProgressReport m_progress;
-  ULONGLONG m_ullDone = 0, m_ullTotal = 0, m_ullNextReport = 0, m_ullEpoch = 0;
+  ULONGLONG m_ullDone = 0, m_ullTotal = 0, m_ullNextReport = 0, m_ullStep = 4096, m_ullEpoch = 0;
 
  private:
   STOBJECTID NewId(const Object* parent, LONG type, ProjectObject* project);

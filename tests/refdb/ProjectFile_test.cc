@@ -248,6 +248,27 @@ TEST(RefProjectFile, ViewsListVariablesAndMembersOfBothSeries) {
   }
 }
 
+// Progress counts each element once and each row, whether the component
+// reads them or a save writes them, up to what the database holds.
+TEST(RefProjectFile, ProgressCountsEveryElementAndRowOnce) {
+  for (const label_test::Series series : {label_test::kStandard, label_test::kX}) {
+    SCOPED_TRACE(series == label_test::kX ? "high-capacity" : "classic");
+    label_test::Filled f(series);
+    const unsigned long long held = f.db.ElementsHeld();
+    ASSERT_GT(held, 0u);
+    std::pair<unsigned long long, unsigned long long> last{0, 0};
+    const auto report = [&last](unsigned long long done, unsigned long long total) { last = {done, total}; };
+    f.db.SetProgress(report, held);
+    f.Export(label_test::Settings(0));
+    EXPECT_EQ(std::make_pair(held, held), last);
+    TempFile file("progress");
+    f.db.SetProgress(report, held);
+    ASSERT_TRUE(f.db.SaveToFile(file.path));
+    EXPECT_EQ(std::make_pair(held, held), last);
+    f.db.SetProgress(nullptr);
+  }
+}
+
 // Fills the pages in the middle of the file with garbage; the header and
 // the schema's pages stay intact.
 void DamageMiddlePages(const std::string& path) {
