@@ -242,79 +242,7 @@ struct CommentEntry {
   TextView text;
 };
 
-class Saver {
- public:
-  Saver(sqlite3* db, RefDatabaseImpl& impl) : m_db(db), m_impl(impl) {}
-
-  void Run() {
-    Number();
-    Statement meta(m_db, Insert("meta", 2));
-    meta.Int(static_cast<LONGLONG>(m_impl.m_ullNextSerial)).Int(m_impl.m_dwNextProjectNo).Run();
-    Statement objects(m_db, Insert("objects", 8));
-    for (std::size_t i = 0; i < m_order.size(); ++i) {
-      const Object* o = m_order[i];
-      objects.Int(static_cast<LONGLONG>(i + 1)).Blob(o->m_id.dwWord, sizeof o->m_id.dwWord);
-      if (o->m_pParent != nullptr)
-        objects.Int(m_oids.at(o->m_pParent));
-      else
-        objects.Null();
-      objects.Int(m_childNo[i]).Int(o->m_lType).Int(o->m_byFlag).Text(o->m_strName);
-      if (o->m_bStamped)
-        objects.Blob(&o->m_stStamp, sizeof o->m_stStamp);
-      else
-        objects.Null();
-      objects.Run();
-    }
-    for (std::size_t i = 0; i < m_order.size(); ++i) {
-      SaveState(m_order[i], static_cast<LONGLONG>(i + 1));
-      if (dynamic_cast<const ElementObject*>(m_order[i])) m_impl.Advance(1);
-    }
-  }
-
- private:
-  // Numbers the objects in a walk down the tree, parents first.
-  void Number() {
-    std::vector<std::pair<const Object*, LONGLONG>> stack;
-    LONGLONG rootNo = static_cast<LONGLONG>(m_impl.m_projects.size());
-    for (auto p = m_impl.m_projects.rbegin(); p != m_impl.m_projects.rend(); ++p) stack.emplace_back(*p, --rootNo);
-    std::vector<const Object*> children;
-    while (!stack.empty()) {
-      const auto [o, childNo] = stack.back();
-      stack.pop_back();
-      if (!KnownType(o)) Raise("holds an object of type " + Num(o->m_lType) + ", which a project file cannot keep");
-      m_oids.emplace(o, static_cast<LONGLONG>(m_order.size() + 1));
-      m_order.push_back(o);
-      m_childNo.push_back(childNo);
-      children.clear();
-      for (const Object* c = o->m_pFirstChild; c; c = c->m_pNext) children.push_back(c);
-      for (std::size_t i = children.size(); i-- > 0;) stack.emplace_back(children[i], static_cast<LONGLONG>(i));
-    }
-  }
-
-  static bool KnownType(const Object* o);
-
-  void SaveState(const Object* o, LONGLONG oid);
-  void SaveRows(const HcGvlObject& list, LONGLONG oid);
-  void SaveRows(const HcSdtObject& sdt, LONGLONG oid);
-  template <class Rows, class Comments>
-  void SaveRowTable(const RowTable& table, LONGLONG oid, const RowLayout& layout, Rows& rows, Comments& comments,
-                    Statement* devices);
-
-  Statement& Prepared(std::unique_ptr<Statement>& slot, const char* table, std::size_t columns) {
-    if (!slot) slot = std::make_unique<Statement>(m_db, Insert(table, columns));
-    return *slot;
-  }
-
-  sqlite3* m_db;
-  RefDatabaseImpl& m_impl;  // only its progress count changes
-  std::vector<const Object*> m_order;
-  std::vector<LONGLONG> m_childNo;
-  std::unordered_map<const Object*, LONGLONG> m_oids;
-  std::unique_ptr<Statement> m_projects, m_conversions, m_flags, m_generic, m_elements, m_memberDevices, m_rowTables,
-      m_varRows, m_varComments, m_varDevices, m_memberRows, m_memberComments, m_arraySizes;
-  std::vector<CommentEntry> m_comments;  // a row's comment, read from its code
-};
-
+// The object types a project file keeps.
 bool IsKnownType(LONG type) {
   switch (type) {
     case 1:
@@ -335,7 +263,82 @@ bool IsKnownType(LONG type) {
   }
 }
 
-bool Saver::KnownType(const Object* o) { return IsKnownType(o->m_lType); }
+class Saver {
+ public:
+  Saver(sqlite3* db, RefDatabaseImpl& impl) : m_db(db), m_impl(impl) {}
+
+  void Run() {
+    Number();
+    Statement meta(m_db, Insert("meta", 2));
+    meta.Int(static_cast<LONGLONG>(m_impl.m_ullNextSerial)).Int(m_impl.m_dwNextProjectNo).Run();
+    Statement objects(m_db, Insert("objects", 8));
+    for (std::size_t i = 0; i < m_order.size(); ++i) {
+      const Object* o = m_order[i];
+      objects.Int(static_cast<LONGLONG>(i + 1)).Blob(o->m_id.dwWord, sizeof o->m_id.dwWord);
+      if (m_parentOid[i] != 0)
+        objects.Int(m_parentOid[i]);
+      else
+        objects.Null();
+      objects.Int(m_childNo[i]).Int(o->m_lType).Int(o->m_byFlag).Text(o->m_strName);
+      if (o->m_bStamped)
+        objects.Blob(&o->m_stStamp, sizeof o->m_stStamp);
+      else
+        objects.Null();
+      objects.Run();
+    }
+    for (std::size_t i = 0; i < m_order.size(); ++i) {
+      SaveState(m_order[i], static_cast<LONGLONG>(i + 1));
+      if (dynamic_cast<const ElementObject*>(m_order[i])) m_impl.Advance(1);
+    }
+  }
+
+ private:
+  // Numbers the objects in a walk down the tree, parents first.
+  void Number() {
+    struct Step {
+      const Object* o;
+      LONGLONG childNo;
+      LONGLONG parentOid;  // 0: a project
+    };
+    std::vector<Step> stack;
+    LONGLONG rootNo = static_cast<LONGLONG>(m_impl.m_projects.size());
+    for (auto p = m_impl.m_projects.rbegin(); p != m_impl.m_projects.rend(); ++p) stack.push_back({*p, --rootNo, 0});
+    while (!stack.empty()) {
+      const Step step = stack.back();
+      stack.pop_back();
+      const Object* o = step.o;
+      if (!IsKnownType(o->m_lType)) Raise("holds an object of type " + Num(o->m_lType) + ", which a project file cannot keep");
+      m_order.push_back(o);
+      m_childNo.push_back(step.childNo);
+      m_parentOid.push_back(step.parentOid);
+      const LONGLONG oid = static_cast<LONGLONG>(m_order.size());
+      LONGLONG childNo = o->m_lChildren;
+      for (const Object* c = o->m_pLastChild; c; c = c->m_pPrev) stack.push_back({c, --childNo, oid});
+    }
+  }
+
+  void SaveState(const Object* o, LONGLONG oid);
+  void SaveRows(const HcGvlObject& list, LONGLONG oid);
+  void SaveRows(const HcSdtObject& sdt, LONGLONG oid);
+  template <class Rows, class Comments>
+  void SaveRowTable(const RowTable& table, LONGLONG oid, const RowLayout& layout, Rows& rows, Comments& comments,
+                    Statement* devices);
+
+  Statement& Prepared(std::unique_ptr<Statement>& slot, const char* table, std::size_t columns) {
+    if (!slot) slot = std::make_unique<Statement>(m_db, Insert(table, columns));
+    return *slot;
+  }
+
+  sqlite3* m_db;
+  RefDatabaseImpl& m_impl;  // only its progress count changes
+  std::vector<const Object*> m_order;
+  std::vector<LONGLONG> m_childNo;
+  std::vector<LONGLONG> m_parentOid;
+  std::unique_ptr<Statement> m_projects, m_conversions, m_flags, m_generic, m_elements, m_memberDevices, m_rowTables,
+      m_varRows, m_varComments, m_varDevices, m_memberRows, m_memberComments, m_arraySizes;
+  std::vector<CommentEntry> m_comments;  // a row's comment, read from its code
+};
+
 
 void Saver::SaveState(const Object* o, LONGLONG oid) {
   if (const auto* p = dynamic_cast<const ProjectObject*>(o)) {
@@ -568,6 +571,7 @@ struct ObjectRow {
   std::u16string name;
   bool stamped = false;
   SYSTEMTIME stamp{};
+  std::size_t parentIndex = 0;  // in the table, once the tree is checked
   Object* made = nullptr;
   bool stateSeen = false;
 };
@@ -613,12 +617,18 @@ class Loader {
     return "flags";
   }
 
-  ObjectRow& Find(LONGLONG oid, const char* table, const char* what) {
+  static constexpr std::size_t kNoObject = ~std::size_t{0};
+  // Where object `oid` stands in the table, or kNoObject.
+  std::size_t IndexOf(LONGLONG oid) const {
     auto it = std::lower_bound(m_objects.begin(), m_objects.end(), oid,
                                [](const ObjectRow& o, LONGLONG k) { return o.oid < k; });
-    if (it == m_objects.end() || it->oid != oid)
+    return it == m_objects.end() || it->oid != oid ? kNoObject : static_cast<std::size_t>(it - m_objects.begin());
+  }
+  ObjectRow& Find(LONGLONG oid, const char* table, const char* what) {
+    const std::size_t i = IndexOf(oid);
+    if (i == kNoObject)
       Raise(std::string("table ") + table + " names " + what + " " + Num(oid) + ", which does not exist");
-    return *it;
+    return m_objects[i];
   }
   template <class T>
   T* FindAs(LONGLONG oid, const char* table, const char* what) {
@@ -675,16 +685,15 @@ class Loader {
     std::vector<std::pair<std::size_t, std::size_t>> edges;  // (parent index, child index)
     std::vector<std::size_t> roots;
     for (std::size_t i = 0; i < n; ++i) {
-      const ObjectRow& o = m_objects[i];
+      ObjectRow& o = m_objects[i];
       if (!o.hasParent) {
         roots.push_back(i);
         continue;
       }
-      auto it = std::lower_bound(m_objects.begin(), m_objects.end(), o.parent,
-                                 [](const ObjectRow& r, LONGLONG k) { return r.oid < k; });
-      if (it == m_objects.end() || it->oid != o.parent)
+      o.parentIndex = IndexOf(o.parent);
+      if (o.parentIndex == kNoObject)
         Raise("object " + Num(o.oid) + " names parent " + Num(o.parent) + ", which does not exist");
-      edges.emplace_back(static_cast<std::size_t>(it - m_objects.begin()), i);
+      edges.emplace_back(o.parentIndex, i);
     }
     std::sort(edges.begin(), edges.end(), [this](const auto& a, const auto& b) {
       return a.first != b.first ? a.first < b.first : m_objects[a.second].childNo < m_objects[b.second].childNo;
@@ -721,11 +730,9 @@ class Loader {
   }
 
   void MakeObjects() {
-    std::vector<Object*> made(m_objects.size(), nullptr);
     for (std::size_t i : m_walk) {
       ObjectRow& o = m_objects[i];
-      Object* parent = nullptr;
-      if (o.hasParent) parent = Find(o.parent, "objects", "parent").made;
+      Object* parent = o.hasParent ? m_objects[o.parentIndex].made : nullptr;
       o.made = m_impl.Create(parent, o.type, o.name, o.flag, &o.id);
       if (o.made == nullptr) Raise("object " + Num(o.oid) + " has a null ID or the ID of another object");
       o.made->m_bStamped = o.stamped;
@@ -890,10 +897,12 @@ class Loader {
                                 });
   }
 
-  static RowTable* TableOf(Object* o) {
-    if (auto* l = dynamic_cast<HcGvlObject*>(o)) return &l->m_table;
-    if (auto* s = dynamic_cast<HcSdtObject*>(o)) return &s->m_table;
-    return nullptr;
+  // The rows of object `oid`, which must be a high-capacity GVL or SDT.
+  RowTable& RowsOf(LONGLONG oid, const char* table) {
+    Object* o = Find(oid, table, "object").made;
+    if (auto* l = dynamic_cast<HcGvlObject*>(o)) return l->m_table;
+    if (auto* s = dynamic_cast<HcSdtObject*>(o)) return s->m_table;
+    Raise(std::string("table ") + table + " names object " + Num(oid) + ", which has no rows");
   }
 
   void ReadRowTables() {
@@ -901,10 +910,9 @@ class Loader {
     while (st.Next()) {
       Columns c(st.get(), "row_tables");
       const LONGLONG oid = c.Any(0);
-      RowTable* t = TableOf(Find(oid, "row_tables", "object").made);
-      if (t == nullptr) Raise("table row_tables names object " + Num(oid) + ", which has no rows");
+      RowTable& t = RowsOf(oid, "row_tables");
       Seen(oid, "row_tables");
-      t->m_llNextRowID = c.Int(1, RowTable::kFirstRowID, LONGLONG{INT32_MAX} + RowTable::kRowIDStep);
+      t.m_llNextRowID = c.Int(1, RowTable::kFirstRowID, LONGLONG{INT32_MAX} + RowTable::kRowIDStep);
     }
   }
 
@@ -925,7 +933,7 @@ class Loader {
       Columns c(rows.get(), table);
       const LONGLONG owner = c.Any(0);
       const LONGLONG rowID = c.Int(1, RowTable::kFirstRowID, INT32_MAX);
-      RowTable* t = TableOf(FindAs<Owner>(owner, table, what));
+      RowTable* t = &FindAs<Owner>(owner, table, what)->m_table;
       const bool fresh = c.Int(2, 0, 1) == 1;
       w.Buffer().clear();
       bool blank = true;
@@ -1039,9 +1047,7 @@ class Loader {
     while (st.Next()) {
       Columns c(st.get(), "array_sizes");
       const LONGLONG owner = c.Any(0);
-      RowTable* t = TableOf(Find(owner, "array_sizes", "object").made);
-      if (t == nullptr) Raise("table array_sizes names object " + Num(owner) + ", which has no rows");
-      StoredRow* row = t->Find(static_cast<LONG>(c.Int(1, RowTable::kFirstRowID, INT32_MAX)));
+      StoredRow* row = RowsOf(owner, "array_sizes").Find(static_cast<LONG>(c.Int(1, RowTable::kFirstRowID, INT32_MAX)));
       if (row == nullptr) c.Bad(1, "names a row that does not exist");
       if (c.Any(2) != static_cast<LONGLONG>(row->arraySizes.size())) c.Bad(2, "is not the next number");
       row->arraySizes.push_back(stVNArraySizeX{c.Any(3), c.Any(4)});
