@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "tests/tools/ToolTestUtil.h"
 #include "tools/LabelCodec.h"
 
 #ifndef KX9LABEL_PATH
@@ -19,6 +20,8 @@
 #endif
 
 namespace {
+
+using tool_test::ReadFile;
 
 using kx9tool::Json;
 using namespace std::string_literals;  // "..."s keeps embedded zero bytes
@@ -39,11 +42,6 @@ const std::string kFields = R"({"serviceBlock": "0600000001ff", "settings": ")" 
                                 {"name": "\u901f\u5ea6", "devices": [{"device": "D0"}]}]}]})";
 const std::string kOneLabel = R"("data": [{"dataType": 14, "name": "G", "elements": [{"name": "V"}]}])";
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 // The document as decoding must give it back, in the full or compact form.
 Json Normalized(const std::string& text, bool full = true) {
   kx9tool::LabelDocument doc = kx9tool::DocumentFromJson(Json::parse(text));
@@ -54,14 +52,9 @@ Json Normalized(const std::string& text, bool full = true) {
 // code, what stderr names (the file and the field), which output exists
 // afterwards (none after a refused write), and the output itself.
 TEST(KX9LabelTest, CommandsExitCodesAndOutputs) {
-  char pattern[] = "/tmp/kx9label-test-XXXXXX";
-  ASSERT_NE(::mkdtemp(pattern), nullptr);
-  const std::string dir = pattern;
-  struct Cleanup {  // also when a check throws
-    std::string dir;
-    ~Cleanup() { std::filesystem::remove_all(dir); }
-  } cleanup{dir};
-  auto path = [&](const std::string& name) { return dir + "/" + name; };
+  const tool_test::ScratchDir scratch;
+  const std::string& dir = scratch.dir;
+  auto path = [&](const std::string& name) { return scratch.Path(name); };
   auto out = [&] { return ReadFile(path("out.txt")); };
   auto starts = [&](const std::string& file, const std::string& head) {
     return [=] { EXPECT_EQ(ReadFile(path(file)).substr(0, head.size()), head); };

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "tests/tools/ToolTestUtil.h"
 #include "tools/LabelCodec.h"
 #include "tools/LabelTool.h"
 
@@ -21,6 +22,8 @@
 #endif
 
 namespace {
+
+using tool_test::ReadFile;
 
 using kx9tool::Json;
 
@@ -39,11 +42,6 @@ std::string Document() {
       {"lineNo": 3, "name": "AlwaysOn", "dataTypeName": "BOOL", "devices": [{"device": "SM400"}],
        "systemLabel": {"ID": 1001, "name": "AlwaysOn", "programName": "MAIN", "CPUID": 1, "attribute": 3,
          "status": 2, "projectID": 7, "listID": 3, "dataType": 1, "dataSize": 1, "localName": "on"}}]}]})";
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 // The labels and generic data of an envelope, as the component reads them.
@@ -66,14 +64,9 @@ std::string Settings(const std::string& envelope) {
 // then checks its exit code, a part of stderr or stdout, a file that must
 // (or, "-name", must not) exist, a file that must keep its bytes, and more.
 TEST(KX9LabelProjectTest, CommandsOnProjectFiles) {
-  char pattern[] = "/tmp/kx9label-project-XXXXXX";
-  ASSERT_NE(::mkdtemp(pattern), nullptr);
-  const std::string dir = pattern;
-  struct Cleanup {  // also when a check throws
-    std::string dir;
-    ~Cleanup() { std::filesystem::remove_all(dir); }
-  } cleanup{dir};
-  auto path = [&](const std::string& name) { return dir + "/" + name; };
+  const tool_test::ScratchDir scratch;
+  const std::string& dir = scratch.dir;
+  auto path = [&](const std::string& name) { return scratch.Path(name); };
   auto out = [&] { return ReadFile(path("out.txt")); };
   auto outHas = [&](std::vector<std::string> parts) {
     return [=] {
